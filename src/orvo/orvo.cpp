@@ -1,0 +1,199 @@
+// Engine start-up and shutdown, the fixed-step main loop, and sprite drawing.
+#include "orvo/orvo.h"
+
+#include <cmath>
+
+// The checks below guard preconditions in every build type.
+#undef NDEBUG
+#include <cassert>
+
+namespace orvo {
+
+void Init()
+{
+    const int retCode = InitSDL(1280, 720, true);
+    assert(retCode == 0);
+}
+
+void Exit() { ExitSDL(); }
+
+// ---------------------------------------------------------------------------------------------
+// Game loop
+
+int64_t CountDuePhysicsSteps(uint64_t frameStart, uint64_t startTicks, int physicsStepMs, int64_t stepCount)
+{
+    const int64_t elapsedMs = static_cast<int64_t>(frameStart - startTicks);
+    const int64_t due = elapsedMs / physicsStepMs - stepCount;
+    return due < 0 ? 0 : due;
+}
+
+Viewport FitViewport(const Viewport& viewport, int windowWidth, int windowHeight, float aspect)
+{
+    Viewport fitted = viewport;
+    const double ratio = static_cast<double>(windowWidth) / windowHeight / aspect;
+    // The comparison uses the exact ratio, the margin the ratio rounded to float; the odd pixel
+    // of an odd margin goes to the right or bottom bar.
+    if (ratio > 1.0) {
+        const float ratioFloat = static_cast<float>(ratio);
+        const int margin = static_cast<int>(windowWidth - windowWidth / ratioFloat);
+        fitted.x = margin / 2;
+        fitted.w = windowWidth - margin;
+    } else if (ratio < 1.0) {
+        const float ratioFloat = static_cast<float>(ratio);
+        const int margin = static_cast<int>(windowHeight - windowHeight * ratioFloat);
+        fitted.y = margin / 2;
+        fitted.h = windowHeight - margin;
+    }
+    return fitted;
+}
+
+Game::Game(int frameMs, int physicsStepMs)
+    : frameMs(frameMs), physicsStepMs(physicsStepMs), viewport{0, 0, GetContextWidth(), GetContextHeight()}
+{
+}
+
+void Game::SetState(State* newState)
+{
+    if (state != nullptr) {
+        state->OnDeactivate();
+    }
+    state = newState;
+    if (state != nullptr) {
+        state->OnActivate();
+    }
+}
+
+void Game::SetMaximizedViewport(float aspect)
+{
+    viewport = FitViewport(viewport, GetContextWidth(), GetContextHeight(), aspect);
+    const SDL_Rect rect{viewport.x, viewport.y, viewport.w, viewport.h};
+    SDL_RenderSetViewport(GetSDLRenderer(), &rect);
+}
+
+void Game::Run()
+{
+    uint64_t frameStart = SDL_GetTicks64();
+    startTicks = frameStart;
+
+    bool quit = false;
+    while (!quit) {
+        SDL_RenderClear(GetSDLRenderer());
+
+        // The whole queue is drained even after a quit request; the frame still completes.
+        SDL_Event event;
+        while (SDL_PollEvent(&event) != 0) {
+            switch (event.type) {
+            case SDL_KEYDOWN:
+                if (state != nullptr) {
+                    state->OnKeyDown(event.key.keysym);
+                }
+                if (event.key.keysym.sym == SDLK_ESCAPE || event.key.keysym.sym == SDLK_F12) {
+                    quit = true;
+                }
+                break;
+            case SDL_KEYUP:
+                if (state != nullptr) {
+                    state->OnKeyUp(event.key.keysym);
+                }
+                break;
+            case SDL_QUIT:
+                quit = true;
+                break;
+            default:
+                break;
+            }
+        }
+
+        // The clock is the frame's start, read before the events were handled.
+        for (int64_t due = CountDuePhysicsSteps(frameStart, startTicks, physicsStepMs, stepCount); due > 0; --due) {
+            StepPhysicsTime();
+            ++stepCount;
+        }
+
+        const int64_t remaining = frameMs - static_cast<int64_t>(SDL_GetTicks64() - frameStart);
+        if (remaining > 0) {
+            SDL_Delay(static_cast<Uint32>(remaining));
+        }
+
+        StepGraphicsTime();
+        SDL_RenderPresent(GetSDLRenderer());
+        frameStart = SDL_GetTicks64();
+    }
+}
+
+void Game::StepPhysicsTime()
+{
+    if (state != nullptr) {
+        state->OnStepPhysicsTime();
+    }
+}
+
+void Game::StepGraphicsTime()
+{
+    if (state != nullptr) {
+        state->OnStepGraphicsTime();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sprites
+
+Sprite::Sprite(const SpatialNode* parent) : SpatialNode(parent) {}
+
+Sprite::~Sprite()
+{
+    if (texture != nullptr) {
+        SDL_DestroyTexture(texture);
+    }
+}
+
+void Sprite::LoadFile(const std::string& path, e_FilterMode mode)
+{
+    if (texture != nullptr) {
+        SDL_DestroyTexture(texture);
+        texture = nullptr;
+    }
+    texture = LoadSDLTexture(path, mode);
+    int width = 0;
+    int height = 0;
+    SDL_QueryTexture(texture, nullptr, nullptr, &width, &height);
+    spatial.size = Vector2(static_cast<float>(width), static_cast<float>(height));
+}
+
+SDL_Rect Sprite::ScreenRect(const Spatial& screen)
+{
+    return SDL_Rect{static_cast<int>(screen.position.x - screen.size.x * 0.5f),
+                    static_cast<int>(screen.position.y - screen.size.y * 0.5f), static_cast<int>(screen.size.x),
+                    static_cast<int>(screen.size.y)};
+}
+
+SDL_Rect Sprite::WorldRect(const Spatial& mapped)
+{
+    return SDL_Rect{static_cast<int>(std::floor(mapped.position.x - mapped.size.x * 0.5f)),
+                    static_cast<int>(std::floor(mapped.position.y - mapped.size.y * 0.5f)),
+                    static_cast<int>(std::ceil(mapped.size.x)), static_cast<int>(std::ceil(mapped.size.y))};
+}
+
+void Sprite::Draw() const
+{
+    const Spatial screen = GetDerivedSpatial();
+    DrawAt(ScreenRect(screen), screen.rotation);
+}
+
+void Sprite::Draw(const Viewport& viewport, const Camera& camera) const
+{
+    const Spatial mapped = WorldToScreenSpatial(GetDerivedSpatial(), viewport, camera);
+    DrawAt(WorldRect(mapped), mapped.rotation);
+}
+
+void Sprite::DrawAt(const SDL_Rect& destination, float rotation) const
+{
+    const float degrees = rotation / 3.1415927f * 180.0f;
+    SDL_RenderCopyEx(GetSDLRenderer(), texture, nullptr, &destination, degrees, nullptr, flip);
+}
+
+void Sprite::SetAlpha(int alpha) { SDL_SetTextureAlphaMod(texture, static_cast<Uint8>(alpha)); }
+
+void Sprite::SetFlip(SDL_RendererFlip newFlip) { flip = newFlip; }
+
+} // namespace orvo

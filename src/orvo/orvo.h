@@ -1,0 +1,100 @@
+// The engine's application layer: start-up and shutdown, the fixed-step main loop with its game
+// states, and sprites that draw textures in screen space or through a camera.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <SDL.h>
+
+#include "orvo/utils.h"
+#include "orvo/vector2.h"
+
+namespace orvo {
+
+// Opens the 1280 x 720 window with a vsynced renderer; stops the program if that fails.
+void Init();
+// Closes the image loader, the renderer, the window and SDL.
+void Exit();
+
+class Game;
+
+// One state of the game: receives the keys, the fixed physics steps and the frames to draw.
+class State {
+public:
+    Game* game;
+
+    explicit State(Game* game) : game(game) {}
+    virtual ~State() = default;
+
+    virtual void OnActivate() = 0;
+    virtual void OnDeactivate() = 0;
+    virtual void OnKeyDown(SDL_Keysym keysym) = 0;
+    virtual void OnKeyUp(SDL_Keysym keysym) = 0;
+    virtual void OnStepPhysicsTime() = 0;
+    virtual void OnStepGraphicsTime() = 0;
+};
+
+// The number of physics steps the loop must still run so that, at `frameStart`, exactly
+// (frameStart - startTicks) / physicsStepMs steps have run since the loop began.
+int64_t CountDuePhysicsSteps(uint64_t frameStart, uint64_t startTicks, int physicsStepMs, int64_t stepCount);
+
+// The largest centred rectangle of width/height ratio `aspect` inside a window of the given
+// size. Only the axis that gets bars changes; the other keeps its values from `viewport`.
+Viewport FitViewport(const Viewport& viewport, int windowWidth, int windowHeight, float aspect);
+
+// The application object: owns the timing of the main loop and the render viewport.
+class Game {
+public:
+    State* state = nullptr; // not owned
+    int frameMs;
+    int physicsStepMs; // > 0
+    // 64 bits so that neither the tick difference nor the step count wraps in a long session.
+    int64_t stepCount = 0;
+    uint64_t startTicks = 0;
+    Viewport viewport;
+
+    Game(int frameMs, int physicsStepMs);
+    virtual ~Game() = default;
+
+    // Deactivates the current state (if any), installs `newState` and activates it. The previous
+    // state stays alive; its creator deletes it.
+    void SetState(State* newState);
+    void SetMaximizedViewport(float aspect);
+    // Runs frames until Escape, F12 or a window close request; the physics clock is absolute, so
+    // a slow frame is followed by its catch-up steps.
+    void Run();
+    void StepPhysicsTime();
+    void StepGraphicsTime();
+};
+
+// A scene node that owns a texture and draws it as a rotated rectangle about its centre.
+class Sprite : public SpatialNode {
+public:
+    SDL_Texture* texture = nullptr; // owned
+    SDL_RendererFlip flip = SDL_FLIP_NONE;
+
+    explicit Sprite(const SpatialNode* parent);
+    ~Sprite() override;
+    // A copy would destroy the texture a second time.
+    Sprite(const Sprite&) = delete;
+    Sprite& operator=(const Sprite&) = delete;
+
+    // Loads the texture and sets the size to its pixel size.
+    void LoadFile(const std::string& path, e_FilterMode mode);
+    // The derived placement taken as pixels inside the viewport; the rectangle is truncated.
+    void Draw() const;
+    // The derived placement mapped through `camera`; the rectangle is rounded outward.
+    void Draw(const Viewport& viewport, const Camera& camera) const;
+    void SetAlpha(int alpha);
+    void SetFlip(SDL_RendererFlip newFlip);
+
+    // The destination rectangles the two Draw overloads hand to SDL for a placement in pixels.
+    static SDL_Rect ScreenRect(const Spatial& screen);
+    static SDL_Rect WorldRect(const Spatial& mapped);
+
+private:
+    void DrawAt(const SDL_Rect& destination, float rotation) const;
+};
+
+} // namespace orvo

@@ -1,0 +1,201 @@
+// Platform layer over SDL, scalar maths and the scene-node placement and screen mapping.
+#include "orvo/utils.h"
+
+#include <cstdio>
+#include <limits>
+
+#include <SDL_image.h>
+
+// The checks below guard preconditions in every build type.
+#undef NDEBUG
+#include <cassert>
+
+namespace orvo {
+
+SDL_Window* _SDLWindow = nullptr;
+SDL_Renderer* _SDLRenderer = nullptr;
+int _contextWidth = 0;
+int _contextHeight = 0;
+
+// ---------------------------------------------------------------------------------------------
+// Platform layer
+
+int InitSDL(int width, int height, bool vsync)
+{
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        std::printf("SDL_Init error: %s", SDL_GetError());
+        return 1;
+    }
+
+    _SDLWindow = SDL_CreateWindow("Orvo game", 1376, 140, width, height, SDL_WINDOW_SHOWN);
+    if (_SDLWindow == nullptr) {
+        std::printf("SDL_CreateWindow error: %s", SDL_GetError());
+        SDL_Quit();
+        return 1;
+    }
+    _contextWidth = width;
+    _contextHeight = height;
+
+    const Uint32 flags = vsync ? (SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC) : SDL_RENDERER_ACCELERATED;
+    _SDLRenderer = SDL_CreateRenderer(_SDLWindow, -1, flags);
+    if (_SDLRenderer == nullptr) {
+        SDL_DestroyWindow(_SDLWindow);
+        std::printf("SDL_CreateRenderer error: %s", SDL_GetError());
+        SDL_Quit();
+        return 1;
+    }
+
+    // Formats that fail to initialise show up as a failed load of the first such file.
+    IMG_Init(IMG_INIT_JPG | IMG_INIT_PNG);
+    return 0;
+}
+
+int ExitSDL()
+{
+    IMG_Quit();
+    SDL_DestroyRenderer(_SDLRenderer);
+    SDL_DestroyWindow(_SDLWindow);
+    SDL_Quit();
+    return 0;
+}
+
+SDL_Window* GetSDLWindow() { return _SDLWindow; }
+SDL_Renderer* GetSDLRenderer() { return _SDLRenderer; }
+int GetContextWidth() { return _contextWidth; }
+int GetContextHeight() { return _contextHeight; }
+
+const char* GetScaleQualityHint(e_FilterMode mode)
+{
+    switch (mode) {
+    case FILTER_LINEAR:
+        return "1";
+    case FILTER_BEST:
+        return "2";
+    default:
+        return "0";
+    }
+}
+
+SDL_Texture* LoadSDLTexture(const std::string& path, e_FilterMode mode)
+{
+    SDL_Surface* surface = IMG_Load(path.c_str());
+    if (surface == nullptr) {
+        // Say which file it was before the assertion ends the program.
+        std::fprintf(stderr, "Cannot load image \"%s\": %s\n", path.c_str(), IMG_GetError());
+    }
+    assert(surface != nullptr);
+
+    // The hint is global and read when a texture is created, so each load sets its own.
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, GetScaleQualityHint(mode));
+    SDL_Texture* texture = SDL_CreateTextureFromSurface(_SDLRenderer, surface);
+    SDL_FreeSurface(surface);
+    assert(texture != nullptr);
+    return texture;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scalar maths
+
+float ModulateIntoRange(float value, float min, float max)
+{
+    const float width = max - min;
+    if (!(width > 0.0f)) {
+        return value; // an empty or reversed range has nothing to wrap into
+    }
+
+    // Whole steps of the width, as the heading is wrapped every physics step. Values a few widths
+    // outside come out exactly as from an unbounded walk; the bound keeps far or infinite values,
+    // and widths too small to move the value, from walking forever.
+    constexpr int kMaxSteps = 64;
+    for (int step = 0; value < min && step < kMaxSteps; ++step) {
+        value += width;
+    }
+    for (int step = 0; value > max && step < kMaxSteps; ++step) {
+        value -= width;
+    }
+    if (!(value < min || value > max)) {
+        return value; // in range, or NaN
+    }
+
+    // Still outside: take the exact remainder instead (NaN for an infinite value).
+    double offset = std::fmod(static_cast<double>(value) - min, static_cast<double>(width));
+    if (offset < 0.0) {
+        offset += width;
+    }
+    const float wrapped = static_cast<float>(min + offset);
+    return wrapped > max ? max : (wrapped < min ? min : wrapped);
+}
+
+float Clamp(float value, float min, float max)
+{
+    assert(max >= min);
+    if (value < min) {
+        return min;
+    }
+    if (value > max) {
+        return max;
+    }
+    return value;
+}
+
+float NormalizedClamp(float value, float min, float max)
+{
+    assert(max > min);
+    float clamped = value;
+    if (clamped < min) {
+        clamped = min;
+    }
+    if (clamped > max) {
+        clamped = max;
+    }
+    return (clamped - min) / (max - min);
+}
+
+float Curve(float value, float amount)
+{
+    const double s = std::sin(static_cast<double>((value - 0.5f) * 3.1415927f));
+    return static_cast<float>(amount * (0.5 * s + 0.5) + (1.0f - amount) * value);
+}
+
+int SignSide(float value) { return value >= 0.0f ? 1 : -1; }
+
+// ---------------------------------------------------------------------------------------------
+// Scene nodes and screen mapping
+
+Spatial SpatialNode::GetDerivedSpatial() const
+{
+    Spatial derived = spatial;
+    if (parent == nullptr) {
+        return derived;
+    }
+    const Spatial parentSpatial = parent->GetDerivedSpatial();
+    derived.position = spatial.position.GetRotated(parentSpatial.rotation) + parentSpatial.position;
+    derived.depth = spatial.depth + parentSpatial.depth;
+    derived.rotation = parentSpatial.rotation + spatial.rotation;
+    return derived;
+}
+
+Spatial WorldToScreenSpatial(const Spatial& spatial, const Viewport& viewport, const Camera& camera)
+{
+    const float width = static_cast<float>(viewport.w);
+    const float height = static_cast<float>(viewport.h);
+    const float aspect = width / height;
+
+    const Vector2 offset = spatial.position - camera.spatial.position;
+    const Vector2 rotated = offset.GetRotated(-camera.spatial.rotation);
+    const float viewHeight = static_cast<float>(std::tan(static_cast<double>(0.5f * camera.fieldOfView)) *
+                                                (camera.spatial.depth + spatial.depth));
+
+    // The centring (+ 0.5) and the scaling to pixels are done in double and rounded once, so that
+    // a pixel position carries no extra rounding from the intermediate float.
+    Spatial screen;
+    screen.position.x = static_cast<float>((rotated.x / viewHeight * (1.0f / aspect) + 0.5) * viewport.w);
+    screen.position.y = static_cast<float>((rotated.y / viewHeight + 0.5) * viewport.h);
+    screen.depth = spatial.depth;
+    screen.rotation = spatial.rotation - camera.spatial.rotation;
+    screen.size.x = (width / aspect) * (spatial.size.x / viewHeight);
+    screen.size.y = height * (spatial.size.y / viewHeight);
+    return screen;
+}
+
+} // namespace orvo

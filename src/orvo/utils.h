@@ -1,0 +1,107 @@
+// The engine's contact with SDL (window, renderer, textures), its scalar maths, and the scene
+// nodes with the camera that map world placements into viewport pixels.
+#pragma once
+
+#include <string>
+
+#include <SDL.h>
+
+#include "orvo/vector2.h"
+
+namespace orvo {
+
+// ---------------------------------------------------------------------------------------------
+// Platform layer
+
+// The one window and renderer, alive from Init() to Exit(), and the window size as requested.
+extern SDL_Window* _SDLWindow;
+extern SDL_Renderer* _SDLRenderer;
+extern int _contextWidth;
+extern int _contextHeight;
+
+// Texture filtering used when a texture is drawn scaled.
+enum e_FilterMode {
+    FILTER_NEAREST = 0,
+    FILTER_LINEAR = 1,
+    FILTER_BEST = 2,
+};
+
+// Opens the window "Orvo game" at (1376, 140) and its accelerated renderer; 0 on success,
+// 1 (after printing SDL's error) on failure.
+int InitSDL(int width, int height, bool vsync);
+int ExitSDL();
+
+SDL_Window* GetSDLWindow();
+SDL_Renderer* GetSDLRenderer();
+int GetContextWidth();
+int GetContextHeight();
+
+// The value of SDL's scale-quality hint that selects `mode`.
+const char* GetScaleQualityHint(e_FilterMode mode);
+
+// Loads an image file into a new texture of the renderer; the caller owns the texture.
+// A file that cannot be loaded stops the program.
+SDL_Texture* LoadSDLTexture(const std::string& path, e_FilterMode mode);
+
+// ---------------------------------------------------------------------------------------------
+// Scalar maths
+
+// `value` wrapped into [min, max] by whole widths of the range.
+float ModulateIntoRange(float value, float min, float max);
+// `value` limited to [min, max]; needs max >= min.
+float Clamp(float value, float min, float max);
+// `value` limited to [min, max] and mapped onto [0, 1]; needs max > min.
+float NormalizedClamp(float value, float min, float max);
+// Blend of `value` (in [0, 1]) with a sine S-curve of it; `amount` 1 is the pure S-curve.
+float Curve(float value, float amount);
+// 1 for values >= 0 (negative zero included), otherwise -1.
+int SignSide(float value);
+
+// ---------------------------------------------------------------------------------------------
+// Scene nodes and screen mapping
+
+// A rectangle in window pixels, laid out as SDL_Rect.
+struct Viewport {
+    int x;
+    int y;
+    int w;
+    int h;
+};
+
+// A placement: centre, depth (added to the camera's; larger draws smaller), rotation in radians
+// (positive turns clockwise on the screen) and the size of the node's rectangle.
+struct Spatial {
+    Vector2 position;
+    float depth = 0.0f;
+    float rotation = 0.0f;
+    Vector2 size{1.0f, 1.0f};
+};
+
+// A node placed relative to an optional parent, which it refers to without owning.
+class SpatialNode {
+public:
+    const SpatialNode* parent;
+    Spatial spatial;
+
+    explicit SpatialNode(const SpatialNode* parent = nullptr) : parent(parent) {}
+    virtual ~SpatialNode() = default;
+
+    // The placement in the world, composed as rigid motions up the whole parent chain. The size
+    // is never inherited.
+    Spatial GetDerivedSpatial() const;
+};
+
+class Camera : public SpatialNode {
+public:
+    float fieldOfView = 0.78539819f;
+
+    Camera() : SpatialNode(nullptr) {}
+    ~Camera() override = default;
+};
+
+// Maps a world placement into pixels relative to the viewport's top-left corner: the camera's
+// position lands on the viewport's centre and the viewport spans tan(fov / 2) * depth world
+// units vertically.
+Spatial WorldToScreenSpatial(const Spatial& spatial, const Viewport& viewport, const Camera& camera);
+
+} // namespace orvo

@@ -1,0 +1,483 @@
+// The race scene, the car with its dynamics model and tyre curve, and the drawing of the race.
+//
+// The car model is defined to the last bit: every stored quantity is a float, library maths runs
+// in double and is rounded where the result is stored, and the order of the operations below is
+// part of the result. Build without fused multiply-add (-ffp-contract=off).
+#include "race.h"
+
+#include <cmath>
+
+using orvo::Vector2;
+
+namespace {
+
+constexpr float kPi = 3.1415927f;
+constexpr float kHalfPi = 1.5707964f;
+constexpr float kQuarterPi = 0.78539819f;
+
+constexpr int kWheels = 4;
+constexpr float kDriveSpeed = 50.0f;
+
+// Cornering and traction parameters of the tyre curve.
+constexpr float kCorneringStiffness = 3.0f;
+constexpr float kCorneringScale = 1.8f;
+constexpr float kCorneringExponent = 1.4f;
+constexpr float kTractionStiffness = 7.0f;
+constexpr float kTractionScale = 4.0f;
+constexpr float kTractionExponent = 1.3f;
+
+// Folds an angle into [-pi/2, pi/2]: a wheel or car moving backward against where it points gets
+// a small angle against the reversed direction, signed so that the cornering force still opposes
+// the sideways motion.
+float FoldAngle(float angle)
+{
+    if (std::fabs(angle) > kHalfPi) {
+        return orvo::SignSide(angle) * (kPi - std::fabs(angle));
+    }
+    return angle;
+}
+
+// The unit direction in which `velocity` travels, blended toward `pointing` (a unit vector) below
+// half a unit per second so that something at rest still has a direction. No vector that can be
+// near zero is ever normalised here.
+Vector2 GetTravelDirection(const Vector2& velocity, const Vector2& pointing)
+{
+    const float length = velocity.GetLength();
+    if (length >= 0.5f) {
+        return velocity.GetNormalized();
+    }
+    const float blend = 2.0f * length;
+    const Vector2 direction = velocity.IsNearZero() ? Vector2() : velocity.GetNormalized();
+    const Vector2 blended = direction * blend + pointing * (1.0f - blend);
+    return blended.IsNearZero() ? pointing : blended.GetNormalized();
+}
+
+// What the cornering half of the step leaves to the traction half, per wheel.
+struct WheelStep {
+    Vector2 velocities[kWheels];       // contact-point velocities
+    float speeds[kWheels];             // their snapped lengths
+    Vector2 travelDirections[kWheels]; // smoothed unit directions of travel
+    Vector2 facings[kWheels];          // where each wheel points and rolls
+    float slipAngles[kWheels];         // folded into [-pi/2, pi/2]
+    float forwardAlignment;            // cosine between nose and direction of travel
+};
+
+// Moves the steering toward the command at 5 radians per second and clamps the pedal.
+void SteerAndClampPedal(Car& car, const Vector2& control, int stepMs)
+{
+    const float target = control.x;
+    const float steer = car.steerAngle;
+    const float maxChange = stepMs * 0.005f;
+    float change = 0.0f;
+    if (target > steer) {
+        change = std::fmin(maxChange, target - steer);
+    } else if (target < steer) {
+        change = std::fmax(-maxChange, target - steer);
+    }
+    car.steerAngle = orvo::Clamp(steer + change, -kQuarterPi, kQuarterPi);
+
+    float pedal = control.y;
+    if (pedal < -0.2f) {
+        pedal = -0.2f;
+    } else if (pedal > 1.0f) {
+        pedal = 1.0f;
+    }
+    car.throttle = pedal;
+}
+
+// Rigid-body velocity of each wheel corner. The lever brackets are not normalised (each has
+// length sqrt 2), which the model's rates of turn are tuned to.
+void ComputeWheelVelocities(const Car& car, float cosHeading, float sinHeading, WheelStep& wheels)
+{
+    const float c = cosHeading;
+    const float s = sinHeading;
+    const float omega = car.angularVelocity;
+    const float halfDiagonal = static_cast<float>(std::pow(
+        static_cast<double>(car.wheelOffset.x * car.wheelOffset.x + car.wheelOffset.y * car.wheelOffset.y), 0.5));
+    const Vector2& v = car.velocity;
+    const float leverX[kWheels] = {c + s, c - s, -c - s, s - c};
+    const float leverY[kWheels] = {s - c, c + s, c - s, -c - s};
+    for (int i = 0; i < kWheels; ++i) {
+        wheels.velocities[i] = Vector2(v.x + leverX[i] * omega * halfDiagonal, v.y + leverY[i] * omega * halfDiagonal);
+        wheels.speeds[i] = wheels.velocities[i].GetLength();
+    }
+}
+
+// The front wheels' effective angle: the driver's steering mixed with a counter-steer toward the
+// direction of travel that grows with the drift, then reduced with speed.
+float ComputeWheelAngle(const Car& car, const Vector2& forward, const Vector2& travelDirection, float forwardAlignment)
+{
+    const float driftAngle = FoldAngle(forward.GetAngleTo(travelDirection));
+    const float counterSteer = static_cast<float>(
+        0.7f * std::pow(static_cast<double>(orvo::Clamp(1.0f - std::fabs(forwardAlignment), 0.0f, 1.0f)), 0.5));
+    const float mixed =
+        orvo::Clamp(driftAngle, -kQuarterPi, kQuarterPi) * counterSteer + car.steerAngle * (1.0f - counterSteer);
+    const float speed = car.velocity.GetLength();
+    return static_cast<float>(
+        (1.0f - 0.7f * std::pow(static_cast<double>(orvo::NormalizedClamp(speed, 0.0f, kDriveSpeed)), 0.5)) * mixed);
+}
+
+// Lateral tyre forces along each wheel's axle, against its sideways slip: on the velocity in
+// proportion to the car's speed, on the rate of turn in proportion to each wheel's own speed.
+void ApplyCorneringForces(Car& car, const WheelStep& wheels, int stepMs)
+{
+    float lateralForces[kWheels];
+    for (int i = 0; i < kWheels; ++i) {
+        lateralForces[i] =
+            GetPacejkaForce(wheels.slipAngles[i], kCorneringStiffness, kCorneringScale, kCorneringExponent);
+        const float speed = car.velocity.GetLength();
+        const Vector2 axle = wheels.facings[i].GetRotated(kHalfPi);
+        car.velocity.x = car.velocity.x + axle.x * lateralForces[i] * speed * 0.6f * stepMs * 0.001f;
+        car.velocity.y = car.velocity.y + axle.y * lateralForces[i] * speed * 0.6f * stepMs * 0.001f;
+    }
+    const int frontWheels[2] = {0, 1};
+    const int rearWheels[2] = {2, 3};
+    for (int pair = 0; pair < 2; ++pair) {
+        const int front = frontWheels[pair];
+        const int rear = rearWheels[pair];
+        car.angularVelocity =
+            car.angularVelocity + wheels.speeds[front] * lateralForces[front] * 0.6f * stepMs * 0.001f;
+        car.angularVelocity = car.angularVelocity - wheels.speeds[rear] * lateralForces[rear] * 0.6f * stepMs * 0.001f;
+    }
+}
+
+// First half of the step: steering, wheel kinematics, slip angles and cornering forces.
+WheelStep SteerAndCorner(Car& car, const Vector2& control, int stepMs)
+{
+    SteerAndClampPedal(car, control, stepMs);
+
+    const float heading = car.body->spatial.rotation;
+    const float cosHeading = static_cast<float>(std::cos(static_cast<double>(heading)));
+    const float sinHeading = static_cast<float>(std::sin(static_cast<double>(heading)));
+
+    WheelStep wheels;
+    ComputeWheelVelocities(car, cosHeading, sinHeading, wheels);
+
+    const Vector2 forward(sinHeading, -cosHeading);
+    const Vector2 travelDirection = GetTravelDirection(car.velocity, forward);
+
+    // At low speed the front wheels lean toward where they pointed in the previous step.
+    const double previousFrontAngle = static_cast<double>(heading) + static_cast<double>(car.wheelAngle);
+    const Vector2 previousFrontFacing(static_cast<float>(std::sin(previousFrontAngle)),
+                                      static_cast<float>(-std::cos(previousFrontAngle)));
+    wheels.travelDirections[0] = GetTravelDirection(wheels.velocities[0], previousFrontFacing);
+    wheels.travelDirections[1] = GetTravelDirection(wheels.velocities[1], previousFrontFacing);
+    wheels.travelDirections[2] = GetTravelDirection(wheels.velocities[2], forward);
+    wheels.travelDirections[3] = GetTravelDirection(wheels.velocities[3], forward);
+
+    wheels.forwardAlignment = forward.Dot(travelDirection);
+    car.wheelAngle = ComputeWheelAngle(car, forward, travelDirection, wheels.forwardAlignment);
+
+    const Vector2 frontFacing = forward.GetRotated(car.wheelAngle);
+    wheels.facings[0] = frontFacing;
+    wheels.facings[1] = frontFacing;
+    wheels.facings[2] = forward;
+    wheels.facings[3] = forward;
+    for (int i = 0; i < kWheels; ++i) {
+        wheels.slipAngles[i] = FoldAngle(wheels.travelDirections[i].GetAngleTo(wheels.facings[i]));
+    }
+
+    ApplyCorneringForces(car, wheels, stepMs);
+    return wheels;
+}
+
+// The rolling velocity each wheel is driven or braked toward: the drive velocity (forward at 50,
+// or backward at 10 when reversing) or zero when braking, never more than 1 unit per second
+// from the wheel's current rolling velocity.
+void ComputeTargetVelocities(const Car& car, const Vector2& control, const WheelStep& wheels,
+                             Vector2 (&targets)[kWheels])
+{
+    const bool drive = control.y > 0.5f;
+    const bool brakeOrReverse = control.y < -0.5f;
+    // Braking turns into reversing once the car no longer moves forward faster than 1 unit per
+    // second; a NaN alignment reverses too.
+    const bool reverse = brakeOrReverse && !(car.velocity.GetLength() * wheels.forwardAlignment > 1.0f);
+    for (int i = 0; i < kWheels; ++i) {
+        const Vector2& facing = wheels.facings[i];
+        const Vector2 rolling = facing * facing.Dot(wheels.travelDirections[i]) * wheels.speeds[i];
+        if (drive || reverse) {
+            const Vector2 driveVelocity = facing * car.throttle * kDriveSpeed;
+            targets[i] = rolling.EnforceMaximumDeviation(driveVelocity, 1.0f);
+        } else if (brakeOrReverse) {
+            targets[i] = rolling.EnforceMaximumDeviation(Vector2(0.0f, 0.0f), 1.0f);
+        } else {
+            targets[i] = rolling;
+        }
+    }
+}
+
+// Second half of the step: traction and braking along each wheel, then the debug marker and the
+// semi-implicit integration of position and heading.
+void DriveAndIntegrate(Car& car, const Vector2& control, const WheelStep& wheels, int stepMs)
+{
+    Vector2 targets[kWheels];
+    ComputeTargetVelocities(car, control, wheels, targets);
+
+    // Each front and each rear pair shares one facing, so the angle and its rotation into the
+    // wheel's frame are taken once per pair.
+    Vector2 newVelocity = car.velocity;
+    for (int pair = 0; pair < kWheels; pair += 2) {
+        const Vector2& facing = wheels.facings[pair];
+        const double toWheelFrame = -static_cast<double>(facing.GetAngle());
+        const double c = std::cos(toWheelFrame);
+        const double s = std::sin(toWheelFrame);
+        for (int i = pair; i < pair + 2; ++i) {
+            const Vector2 difference = targets[i] - wheels.velocities[i];
+            const float longitudinalSlip = static_cast<float>(c * difference.x - s * difference.y);
+            const float tractionForce =
+                GetPacejkaForce(longitudinalSlip, kTractionStiffness, kTractionScale, kTractionExponent);
+            newVelocity += facing * tractionForce * 0.25f * 15.0f * static_cast<float>(stepMs) * 0.001f;
+        }
+    }
+    car.velocity = newVelocity;
+
+    car.redDot->spatial.position = Vector2(5.0f * wheels.slipAngles[0], 10.0f);
+
+    orvo::Spatial& placement = car.body->spatial;
+    placement.position.x = placement.position.x + car.velocity.x * stepMs * 0.001f;
+    placement.position.y = placement.position.y + car.velocity.y * stepMs * 0.001f;
+    const float heading = placement.rotation + stepMs * car.angularVelocity * 0.001f;
+    placement.rotation = orvo::ModulateIntoRange(heading, -kPi, kPi);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Tyre curve
+
+float GetPacejkaForce(float slip, float stiffness, float scale, float exponent)
+{
+    const double bend = std::pow(std::fabs(static_cast<double>(slip) * scale), static_cast<double>(exponent));
+    const double linear = static_cast<double>(slip) * stiffness;
+    return static_cast<float>(linear / (bend + 1.0));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Car
+
+Car::Car(const orvo::Game* game, const RaceState* race, const orvo::Vector2& position, float heading)
+    : game(game), race(race)
+{
+    body = new orvo::Sprite(&race->world);
+    body->LoadFile("res/gfx/car.png", orvo::FILTER_NEAREST);
+
+    // Quarter turns clockwise from the front-left corner: front-right, rear-right, rear-left.
+    Vector2 corner(-wheelOffset.x, -wheelOffset.y);
+    for (orvo::Sprite*& tyre : tyres) {
+        tyre = new orvo::Sprite(body);
+        tyre->LoadFile("res/gfx/tyre.png", orvo::FILTER_NEAREST);
+        tyre->spatial.position = corner;
+        tyre->spatial.size = Vector2(0.5f, 0.8f);
+        corner = corner.GetRotated(kHalfPi);
+    }
+
+    shade = new orvo::Sprite(&race->world);
+    shade->LoadFile("res/gfx/carshade.png", orvo::FILTER_LINEAR);
+
+    body->spatial.position = position;
+    body->spatial.rotation = heading;
+    body->spatial.size = Vector2(2.0f, 2.0f);
+
+    redDot = new orvo::Sprite(&race->world);
+    redDot->LoadFile("res/gfx/reddot.png", orvo::FILTER_NEAREST);
+    blueDot = new orvo::Sprite(&race->world);
+    blueDot->LoadFile("res/gfx/bluedot.png", orvo::FILTER_NEAREST);
+    redDot->spatial.size = Vector2(0.5f, 0.5f);
+    blueDot->spatial.size = Vector2(0.5f, 0.5f);
+}
+
+Car::~Car()
+{
+    delete redDot;
+    delete blueDot;
+    delete body;
+    for (orvo::Sprite* tyre : tyres) {
+        delete tyre;
+    }
+    delete shade;
+}
+
+void Car::OnStepPhysicsTime(const orvo::Vector2& control)
+{
+    const int stepMs = game->physicsStepMs;
+    const WheelStep wheels = SteerAndCorner(*this, control, stepMs);
+    DriveAndIntegrate(*this, control, wheels, stepMs);
+}
+
+void Car::Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset)
+{
+    const orvo::Spatial& placement = body->spatial;
+    shade->spatial.position = placement.position + shadeOffset;
+    shade->spatial.depth = placement.depth;
+    shade->spatial.rotation = placement.rotation;
+    shade->spatial.size = placement.size * 1.2f;
+
+    const orvo::Viewport viewport = game->viewport;
+    shade->Draw(viewport, camera);
+    body->Draw(viewport, camera);
+    tyres[0]->spatial.rotation = wheelAngle;
+    tyres[1]->spatial.rotation = wheelAngle;
+    for (const orvo::Sprite* tyre : tyres) {
+        tyre->Draw(viewport, camera);
+    }
+    redDot->Draw(viewport, camera);
+    blueDot->Draw(viewport, camera);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Race state
+
+RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
+{
+    camera.spatial.depth = 100.0f;
+
+    hud = new orvo::Sprite(nullptr);
+    hud->LoadFile("res/gfx/hud.png", orvo::FILTER_LINEAR);
+    const orvo::Viewport& viewport = game->viewport;
+    hud->spatial.position = Vector2(static_cast<float>(viewport.w / 2), static_cast<float>(viewport.h / 2));
+    hud->spatial.size = Vector2(static_cast<float>(viewport.w), static_cast<float>(viewport.h));
+
+    gridColumns = 6;
+    gridRows = 4;
+    tileSize = 18;
+    tiles = new orvo::Sprite*[gridColumns * gridRows]();
+    for (int column = 0; column < gridColumns; ++column) {
+        for (int row = 0; row < gridRows; ++row) {
+            orvo::Sprite*& tile = tiles[row * gridColumns + column];
+            tile = new orvo::Sprite(&world);
+            tile->LoadFile("res/gfx/grid.png", orvo::FILTER_LINEAR);
+        }
+    }
+
+    car = new Car(game, this, Vector2(0.0f, 0.0f), 0.0f);
+}
+
+RaceState::~RaceState()
+{
+    delete hud;
+    if (tiles != nullptr) {
+        for (int i = 0; i < gridColumns * gridRows; ++i) {
+            delete tiles[i];
+        }
+        delete[] tiles;
+    }
+    delete car;
+}
+
+void RaceState::OnActivate() {}
+
+void RaceState::OnDeactivate() {}
+
+void RaceState::OnKeyDown(SDL_Keysym keysym)
+{
+    switch (keysym.sym) {
+    case SDLK_LEFT:
+        keyLeft = true;
+        break;
+    case SDLK_RIGHT:
+        keyRight = true;
+        break;
+    case SDLK_UP:
+        keyUp = true;
+        break;
+    case SDLK_DOWN:
+        keyDown = true;
+        break;
+    default:
+        break;
+    }
+}
+
+void RaceState::OnKeyUp(SDL_Keysym keysym)
+{
+    switch (keysym.sym) {
+    case SDLK_LEFT:
+        keyLeft = false;
+        break;
+    case SDLK_RIGHT:
+        keyRight = false;
+        break;
+    case SDLK_UP:
+        keyUp = false;
+        break;
+    case SDLK_DOWN:
+        keyDown = false;
+        break;
+    default:
+        break;
+    }
+}
+
+Vector2 RaceState::GetControl() const
+{
+    Vector2 control;
+    if (keyLeft) {
+        control.x = -1.0f;
+    }
+    if (keyRight) {
+        control.x = control.x + 1.0f;
+    }
+    if (keyUp) {
+        control.y = 1.0f;
+    }
+    if (keyDown) {
+        control.y = control.y - 1.0f;
+    }
+    return control;
+}
+
+void RaceState::OnStepPhysicsTime()
+{
+    const Vector2 control = GetControl();
+    car->OnStepPhysicsTime(control);
+
+    // Where the car will be half a second from now; the camera trails the mean of the last
+    // 600 ms of these points.
+    cameraTargets.push_back(car->body->spatial.position + car->velocity * 0.5f);
+    if (cameraTargets.size() > static_cast<size_t>(600 / game->physicsStepMs)) {
+        cameraTargets.pop_front();
+    }
+    double sumX = 0.0;
+    double sumY = 0.0;
+    for (const Vector2& target : cameraTargets) {
+        sumX += target.x;
+        sumY += target.y;
+    }
+    const double count = static_cast<double>(cameraTargets.size());
+    camera.spatial.position = Vector2(static_cast<float>(sumX / count), static_cast<float>(sumY / count));
+
+    // The view widens with speed.
+    camera.spatial.depth = 100.0f + 0.4f * car->velocity.GetLength();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Race drawing
+
+void RaceState::OrderGrid()
+{
+    const float size = static_cast<float>(tileSize);
+    // Snapped to the lattice, so the ground stays put in the world while the tiles follow the
+    // camera in whole-tile jumps.
+    const float originX = static_cast<float>(size * std::round(static_cast<double>(camera.spatial.position.x) / size));
+    const float originY = static_cast<float>(size * std::round(static_cast<double>(camera.spatial.position.y) / size));
+    for (int column = 0; column < gridColumns; ++column) {
+        for (int row = 0; row < gridRows; ++row) {
+            orvo::Spatial& placement = tiles[row * gridColumns + column]->spatial;
+            placement.size = Vector2(size, size);
+            placement.position.x = (column - (gridColumns - 1) * 0.5f) * size + originX;
+            placement.position.y = (row - (gridRows - 1) * 0.5f) * size + originY;
+        }
+    }
+}
+
+void RaceState::OnStepGraphicsTime()
+{
+    OrderGrid();
+    for (int column = 0; column < gridColumns; ++column) {
+        for (int row = 0; row < gridRows; ++row) {
+            tiles[row * gridColumns + column]->Draw(game->viewport, camera);
+        }
+    }
+    car->Draw(camera, Vector2(0.15f, 0.1f));
+    hud->Draw();
+}

@@ -1,0 +1,85 @@
+// The race: one car driven with the arrow keys over an endless ground of tiles, a camera that
+// trails ahead of it, and the car's dynamics model with its tyre curve.
+#pragma once
+
+#include <list>
+
+#include "orvo/orvo.h"
+
+class RaceState;
+
+// The tyre characteristic: rises with slope `stiffness` from 0, peaks where |slip * scale| nears
+// 1 and falls off beyond, shaped by `exponent`. Odd in `slip`.
+float GetPacejkaForce(float slip, float stiffness, float scale, float exponent);
+
+// The one simulated vehicle. Its position and heading are those of its body sprite, which hangs
+// under the race's world node. Wheels are indexed 0 front-left, 1 front-right, 2 rear-right,
+// 3 rear-left; the front two are steered. The nose points along the body's local -y.
+class Car {
+public:
+    struct Offset {
+        float x;
+        float y;
+    };
+
+    const orvo::Game* game;         // not owned; gives the step length
+    const RaceState* race;          // not owned
+    float steerAngle = 0.0f;        // the driver's steering, rate limited, within +-pi/4
+    float wheelAngle = 0.0f;        // the front wheels' angle against the body
+    float throttle = 0.0f;          // the pedal command clamped to [-0.2, 1]
+    Offset wheelOffset{0.7f, 0.7f}; // half track (x) and half wheelbase (y)
+    orvo::Vector2 velocity;         // world units per second, world axes
+    float angularVelocity = 0.0f;   // radians per second, positive clockwise on screen
+    orvo::Sprite* body = nullptr;   // owned, like every sprite below
+    orvo::Sprite* tyres[4] = {nullptr, nullptr, nullptr, nullptr};
+    orvo::Sprite* shade = nullptr;
+    orvo::Sprite* redDot = nullptr;  // follows the front-left wheel's slip angle
+    orvo::Sprite* blueDot = nullptr; // stays at the world origin
+
+    Car(const orvo::Game* game, const RaceState* race, const orvo::Vector2& position, float heading);
+    virtual ~Car();
+    Car(const Car&) = delete;
+    Car& operator=(const Car&) = delete;
+
+    // One fixed physics step: control.x steers (-1 left, +1 right), control.y is the pedal
+    // (+1 drive, -1 brake or reverse).
+    void OnStepPhysicsTime(const orvo::Vector2& control);
+    // Places the shadow under the body, offset by `shadeOffset`, and draws the car's sprites.
+    void Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset);
+};
+
+// The game's one state: owns the scene, turns the arrow keys into the car's control and keeps the
+// camera on the mean of the car's recent look-ahead points.
+class RaceState : public orvo::State {
+public:
+    orvo::Camera camera;
+    orvo::SpatialNode world;
+    std::list<orvo::Vector2> cameraTargets; // oldest first, at most 600 ms of steps
+    orvo::Sprite* hud = nullptr;            // owned, like the tiles and the car
+    Car* car = nullptr;
+    int tileSize = 18;
+    int gridColumns = 6;
+    int gridRows = 4;
+    orvo::Sprite** tiles = nullptr; // tile of column c and row r at r * gridColumns + c
+    bool keyLeft = false;
+    bool keyRight = false;
+    bool keyUp = false;
+    bool keyDown = false;
+
+    explicit RaceState(orvo::Game* game);
+    ~RaceState() override;
+    RaceState(const RaceState&) = delete;
+    RaceState& operator=(const RaceState&) = delete;
+
+    void OnActivate() override;
+    void OnDeactivate() override;
+    void OnKeyDown(SDL_Keysym keysym) override;
+    void OnKeyUp(SDL_Keysym keysym) override;
+    void OnStepPhysicsTime() override;
+    void OnStepGraphicsTime() override;
+
+    // The control vector of the held keys: opposite keys cancel.
+    orvo::Vector2 GetControl() const;
+    // Lays the tiles out around the camera on the fixed world lattice.
+    void OrderGrid();
+};
