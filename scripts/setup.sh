@@ -1,0 +1,34 @@
+# Shared by scripts/play and scripts/test: installs, through apt, whichever of the named Debian
+# packages is missing (with sudo when not root), and nothing when all are there.
+# Source it, then call: orvo_install_packages pkg...
+
+orvo_install_packages() {
+    local missing=()
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$package")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null 2>&1; then
+            echo "Missing packages: ${missing[*]}; install them as root (sudo is not available)." >&2
+            return 1
+        fi
+        sudo=(sudo)
+    fi
+    echo "Installing: ${missing[*]}" >&2
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# What it takes to build and run the game.
+ORVO_BUILD_PACKAGES=(cmake make g++ pkg-config libsdl2-dev libsdl2-image-dev)
+# What the test suite needs beside: GoogleTest, a virtual X server, and the tools that press keys,
+# find windows and take screenshots of the real program.
+ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick)
