@@ -1,0 +1,250 @@
+// Timings of the car's physics step: the step alone while the car drifts under power, the race
+// state's whole physics step with a full camera list, and the floor that the step's library maths
+// alone costs, for comparison with the step. Run through scripts/bench.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+#include "race.h"
+
+using orvo::Vector2;
+
+namespace {
+
+constexpr float kHalfPi = 1.5707964f;
+const Vector2 kUp(0.0f, 1.0f);
+const Vector2 kUpRight(1.0f, 1.0f);
+
+// The car's dynamic state, restored every few hundred steps so that every timed step sees a
+// realistic drift rather than whatever a long run of the same keys ends in.
+struct Snapshot {
+    Vector2 position;
+    float heading = 0.0f;
+    Vector2 velocity;
+    float angularVelocity = 0.0f;
+    float steerAngle = 0.0f;
+    float wheelAngle = 0.0f;
+    float throttle = 0.0f;
+
+    static Snapshot Of(const Car& car)
+    {
+        Snapshot s;
+        s.position = car.body->spatial.position;
+        s.heading = car.body->spatial.rotation;
+        s.velocity = car.velocity;
+        s.angularVelocity = car.angularVelocity;
+        s.steerAngle = car.steerAngle;
+        s.wheelAngle = car.wheelAngle;
+        s.throttle = car.throttle;
+        return s;
+    }
+
+    void ApplyTo(Car& car) const
+    {
+        car.body->spatial.position = position;
+        car.body->spatial.rotation = heading;
+        car.velocity = velocity;
+        car.angularVelocity = angularVelocity;
+        car.steerAngle = steerAngle;
+        car.wheelAngle = wheelAngle;
+        car.throttle = throttle;
+    }
+};
+
+// 0.6 s of the drift from the saved state: over that window the car slows from about 32 to 26
+// units per second while its drift angle grows to about 0.6 rad and it turns at about 3 rad/s.
+// Restoring costs a few ns once per window.
+constexpr int kStepsPerWindow = 200;
+
+orvo::Game* game = nullptr;
+RaceState* race = nullptr;
+Snapshot drifting;
+
+// From rest, full throttle up to 30 units per second, then right under power until the rear lets go.
+void PrepareDrift(Car& car)
+{
+    while (car.velocity.GetLength() < 30.0f) {
+        car.OnStepPhysicsTime(kUp);
+    }
+    for (int i = 0; i < 60; ++i) {
+        car.OnStepPhysicsTime(kUpRight);
+    }
+    drifting = Snapshot::Of(car);
+}
+
+void CarStepWhileDrifting(benchmark::State& state)
+{
+    Car& car = *race->car;
+    int untilRestore = 0;
+    for (auto _ : state) {
+        if (untilRestore == 0) {
+            drifting.ApplyTo(car);
+            untilRestore = kStepsPerWindow;
+        }
+        --untilRestore;
+        car.OnStepPhysicsTime(kUpRight);
+    }
+    benchmark::DoNotOptimize(car.velocity);
+}
+BENCHMARK(CarStepWhileDrifting);
+
+// The whole physics step of the race: control from the held keys, the car step, and the camera's
+// mean over its 200 look-ahead points (600 ms of 3 ms steps), one of which is replaced each step.
+void RaceStepWithFullCameraList(benchmark::State& state)
+{
+    race->keyUp = true;
+    race->keyRight = true;
+    drifting.ApplyTo(*race->car);
+    while (race->cameraTargets.size() < static_cast<size_t>(600 / game->physicsStepMs)) {
+        race->OnStepPhysicsTime();
+    }
+    int untilRestore = 0;
+    for (auto _ : state) {
+        if (untilRestore == 0) {
+            drifting.ApplyTo(*race->car);
+            untilRestore = kStepsPerWindow;
+        }
+        --untilRestore;
+        race->OnStepPhysicsTime();
+    }
+    state.counters["cameraTargets"] = static_cast<double>(race->cameraTargets.size());
+    race->keyUp = false;
+    race->keyRight = false;
+}
+BENCHMARK(RaceStepWithFullCameraList);
+
+// ---------------------------------------------------------------------------------------------
+// The floor: the library calls one step makes in this state, and nothing else.
+//
+// Per step while driving with every wheel faster than 0.5 units per second:
+//   sin and cos of one angle, 5 times: the heading, the front wheels' previous angle, the
+//     rotation of the nose by the wheel angle, and the two turns into the wheels' frames (the
+//     quarter turns onto the axles are constant and folded at compile time). Here the compiler
+//     fuses each pair into one sincos call; in the step it fuses the first three;
+//   atan2, 7 times: the drift angle, four slip angles, the two facings' direction angles;
+//   pow, 11 times: the half diagonal, the counter-steer weight, the speed reduction, four
+//     cornering and four traction curves;
+//   sqrt, 27 times: four wheel speeds, length and normalisation of the car's and each wheel's
+//     velocity (10), the car's speed once for the wheel angle and four times in the cornering
+//     loop, and length and normalisation in each wheel's target limit (8).
+// The arguments are of the same kind as in the step, taken from the same drift.
+
+constexpr int kSinCos = 5;
+constexpr int kAtan2 = 7;
+constexpr int kPow = 11;
+constexpr int kSqrt = 27;
+
+struct MathArguments {
+    double angles[kSinCos];
+    double atanY[kAtan2];
+    double atanX[kAtan2];
+    double powBase[kPow];
+    double powExponent[kPow];
+    double squares[kSqrt];
+};
+
+std::vector<MathArguments> floorArguments;
+
+double DirectionAngle(float x, float y)
+{
+    const double angle = std::atan2(static_cast<double>(y), static_cast<double>(x));
+    return angle < 0.0 ? angle + 6.283185307179586 : angle;
+}
+
+// Arguments derived from the states of one drift window, by the step's own formulas where that is
+// cheap and by their typical values elsewhere.
+void PrepareFloorArguments(Car& car)
+{
+    drifting.ApplyTo(car);
+    for (int step = 0; step < kStepsPerWindow; ++step) {
+        const float heading = car.body->spatial.rotation;
+        const float wheelAngle = car.wheelAngle;
+        const Vector2 velocity = car.velocity;
+        const float speed = velocity.GetLength();
+        const Vector2 forward(std::sin(heading), -std::cos(heading));
+        const Vector2 facing = forward.GetRotated(wheelAngle);
+        const float drift = forward.GetAngleTo(velocity);
+
+        MathArguments a{};
+        const double angles[kSinCos] = {heading, static_cast<double>(heading) + wheelAngle, wheelAngle,
+                                        -DirectionAngle(facing.x, facing.y), -DirectionAngle(forward.x, forward.y)};
+        for (int i = 0; i < kSinCos; ++i) {
+            a.angles[i] = angles[i];
+        }
+        for (int i = 0; i < kAtan2; ++i) {
+            // Cross and dot products of unit directions a little apart, as for the drift and slips,
+            // and the facings' own components.
+            const float spread = 0.1f * static_cast<float>(i);
+            const Vector2 other = velocity.GetRotated(spread).GetNormalized();
+            const Vector2& base = i < 5 ? forward : (i == 5 ? facing : forward);
+            a.atanY[i] = i < 5 ? base.y * other.x - base.x * other.y : base.y;
+            a.atanX[i] = i < 5 ? base.x * other.x + base.y * other.y : base.x;
+        }
+        const float slip = std::fabs(drift) > kHalfPi ? 3.1415927f - std::fabs(drift) : std::fabs(drift);
+        const double bases[kPow] = {0.98f,         std::fabs(1.0f - std::fabs(forward.Dot(velocity.GetNormalized()))),
+                                    speed / 50.0f, slip * 1.8f,
+                                    slip * 0.9f,   slip * 1.5f,
+                                    slip * 1.2f,   4.0f * 0.9999999f,
+                                    4.0000005f,    4.0f * 0.9999998f,
+                                    4.0000010f};
+        const double exponents[kPow] = {0.5, 0.5, 0.5, 1.4f, 1.4f, 1.4f, 1.4f, 1.3f, 1.3f, 1.3f, 1.3f};
+        for (int i = 0; i < kPow; ++i) {
+            a.powBase[i] = bases[i];
+            a.powExponent[i] = exponents[i];
+        }
+        for (int i = 0; i < kSqrt; ++i) {
+            // Squared lengths of velocities (hundreds) and of unit-scale directions.
+            a.squares[i] = i % 3 == 0 ? 1.0 + 1e-7 * i : static_cast<double>(speed * speed) + i;
+        }
+        floorArguments.push_back(a);
+        car.OnStepPhysicsTime(kUpRight);
+    }
+}
+
+void CarStepMathFloor(benchmark::State& state)
+{
+    size_t index = 0;
+    for (auto _ : state) {
+        const MathArguments& a = floorArguments[index];
+        index = index + 1 == floorArguments.size() ? 0 : index + 1;
+        double sum = 0.0;
+        for (int i = 0; i < kSinCos; ++i) {
+            sum += std::cos(a.angles[i]) + std::sin(a.angles[i]);
+        }
+        for (int i = 0; i < kAtan2; ++i) {
+            sum += std::atan2(a.atanY[i], a.atanX[i]);
+        }
+        for (int i = 0; i < kPow; ++i) {
+            sum += std::pow(a.powBase[i], a.powExponent[i]);
+        }
+        for (int i = 0; i < kSqrt; ++i) {
+            sum += std::sqrt(a.squares[i]);
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+}
+BENCHMARK(CarStepMathFloor);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    orvo::Init();
+    game = new orvo::Game(8, 3);
+    race = new RaceState(game);
+    PrepareDrift(*race->car);
+    PrepareFloorArguments(*race->car);
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    delete race;
+    delete game;
+    orvo::Exit();
+    return 0;
+}
