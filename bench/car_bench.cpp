@@ -120,20 +120,20 @@ BENCHMARK(RaceStepWithFullCameraList);
 // Per step while driving with every wheel faster than 0.5 units per second:
 //   sin and cos of one angle, 5 times: the heading, the front wheels' previous angle, the
 //     rotation of the nose by the wheel angle, and the two turns into the wheels' frames (the
-//     quarter turns onto the axles are constant and folded at compile time). Here the compiler
-//     fuses each pair into one sincos call; in the step it fuses the first three;
+//     quarter turns onto the axles are constant and folded at compile time). Here and in the
+//     step the compiler fuses each pair into one sincos call;
 //   atan2, 7 times: the drift angle, four slip angles, the two facings' direction angles;
 //   pow, 11 times: the half diagonal, the counter-steer weight, the speed reduction, four
 //     cornering and four traction curves;
-//   sqrt, 27 times: four wheel speeds, length and normalisation of the car's and each wheel's
-//     velocity (10), the car's speed once for the wheel angle and four times in the cornering
-//     loop, and length and normalisation in each wheel's target limit (8).
+//   sqrt, 16 times: the car's speed once before and three times within the cornering loop, the
+//     four wheel speeds (each root also serves the normalisation of that velocity), and length
+//     and normalisation in each wheel's target limit (8).
 // The arguments are of the same kind as in the step, taken from the same drift.
 
 constexpr int kSinCos = 5;
 constexpr int kAtan2 = 7;
 constexpr int kPow = 11;
-constexpr int kSqrt = 27;
+constexpr int kSqrt = 16;
 
 struct MathArguments {
     double angles[kSinCos];

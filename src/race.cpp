@@ -37,17 +37,33 @@ float FoldAngle(float angle)
     return angle;
 }
 
+// The snapped length of a vector (as GetLength gives it) together with the square root it came
+// from, so that one root serves both the length and a later normalisation.
+struct Magnitude {
+    float length;
+    double root;
+};
+
+Magnitude Measure(const Vector2& v)
+{
+    const double root = std::sqrt(static_cast<double>(v.x * v.x + v.y * v.y));
+    const float length = static_cast<float>(root);
+    return Magnitude{length < 1e-06f ? 0.0f : length, root};
+}
+
+// `v` scaled to unit length, as Normalize scales it; `v` must not be near zero.
+Vector2 Unit(const Vector2& v, const Magnitude& magnitude) { return v * static_cast<float>(1.0 / magnitude.root); }
+
 // The unit direction in which `velocity` travels, blended toward `pointing` (a unit vector) below
 // half a unit per second so that something at rest still has a direction. No vector that can be
 // near zero is ever normalised here.
-Vector2 GetTravelDirection(const Vector2& velocity, const Vector2& pointing)
+Vector2 GetTravelDirection(const Vector2& velocity, const Magnitude& magnitude, const Vector2& pointing)
 {
-    const float length = velocity.GetLength();
-    if (length >= 0.5f) {
-        return velocity.GetNormalized();
+    if (magnitude.length >= 0.5f) {
+        return Unit(velocity, magnitude);
     }
-    const float blend = 2.0f * length;
-    const Vector2 direction = velocity.IsNearZero() ? Vector2() : velocity.GetNormalized();
+    const float blend = 2.0f * magnitude.length;
+    const Vector2 direction = velocity.IsNearZero() ? Vector2() : Unit(velocity, magnitude);
     const Vector2 blended = direction * blend + pointing * (1.0f - blend);
     return blended.IsNearZero() ? pointing : blended.GetNormalized();
 }
@@ -55,11 +71,16 @@ Vector2 GetTravelDirection(const Vector2& velocity, const Vector2& pointing)
 // What the cornering half of the step leaves to the traction half, per wheel.
 struct WheelStep {
     Vector2 velocities[kWheels];       // contact-point velocities
-    float speeds[kWheels];             // their snapped lengths
+    Magnitude speeds[kWheels];         // their lengths
     Vector2 travelDirections[kWheels]; // smoothed unit directions of travel
     Vector2 facings[kWheels];          // where each wheel points and rolls
     float slipAngles[kWheels];         // folded into [-pi/2, pi/2]
+    float lateralForces[kWheels];      // from the cornering curve
     float forwardAlignment;            // cosine between nose and direction of travel
+    // Cosine and sine of the turn from world axes into each pair's facing (front pair, rear pair),
+    // taken early so that they overlap with the cornering work that does not need them.
+    double toFacingCos[2];
+    double toFacingSin[2];
 };
 
 // Moves the steering toward the command at 5 radians per second and clamps the pedal.
@@ -70,9 +91,9 @@ void SteerAndClampPedal(Car& car, const Vector2& control, int stepMs)
     const float maxChange = stepMs * 0.005f;
     float change = 0.0f;
     if (target > steer) {
-        change = std::fmin(maxChange, target - steer);
+        change = target - steer < maxChange ? target - steer : maxChange;
     } else if (target < steer) {
-        change = std::fmax(-maxChange, target - steer);
+        change = target - steer > -maxChange ? target - steer : -maxChange;
     }
     car.steerAngle = orvo::Clamp(steer + change, -kQuarterPi, kQuarterPi);
 
@@ -99,36 +120,60 @@ void ComputeWheelVelocities(const Car& car, float cosHeading, float sinHeading, 
     const float leverY[kWheels] = {s - c, c + s, c - s, -c - s};
     for (int i = 0; i < kWheels; ++i) {
         wheels.velocities[i] = Vector2(v.x + leverX[i] * omega * halfDiagonal, v.y + leverY[i] * omega * halfDiagonal);
-        wheels.speeds[i] = wheels.velocities[i].GetLength();
+        wheels.speeds[i] = Measure(wheels.velocities[i]);
     }
+}
+
+// The factor by which speed reduces the front wheels' angle: 1 at rest, 0.3 from 50 units per
+// second on. Kept in double: it is rounded only with the angle it multiplies.
+double GetSteeringReduction(float speed)
+{
+    return 1.0f - 0.7f * std::pow(static_cast<double>(orvo::NormalizedClamp(speed, 0.0f, kDriveSpeed)), 0.5);
 }
 
 // The front wheels' effective angle: the driver's steering mixed with a counter-steer toward the
 // direction of travel that grows with the drift, then reduced with speed.
-float ComputeWheelAngle(const Car& car, const Vector2& forward, const Vector2& travelDirection, float forwardAlignment)
+float ComputeWheelAngle(const Car& car, const Vector2& forward, const Vector2& travelDirection, float forwardAlignment,
+                        double steeringReduction)
 {
     const float driftAngle = FoldAngle(forward.GetAngleTo(travelDirection));
     const float counterSteer = static_cast<float>(
         0.7f * std::pow(static_cast<double>(orvo::Clamp(1.0f - std::fabs(forwardAlignment), 0.0f, 1.0f)), 0.5));
     const float mixed =
         orvo::Clamp(driftAngle, -kQuarterPi, kQuarterPi) * counterSteer + car.steerAngle * (1.0f - counterSteer);
-    const float speed = car.velocity.GetLength();
-    return static_cast<float>(
-        (1.0f - 0.7f * std::pow(static_cast<double>(orvo::NormalizedClamp(speed, 0.0f, kDriveSpeed)), 0.5)) * mixed);
+    return static_cast<float>(steeringReduction * mixed);
+}
+
+// Points both wheels of a pair (0 front, 1 rear) along `facing`: their slip angles, the cornering
+// curve's lateral force for each, and the turn into the facing that the traction half needs.
+void FaceWheelPair(WheelStep& wheels, int pair, const Vector2& facing)
+{
+    for (int i = 2 * pair; i < 2 * pair + 2; ++i) {
+        wheels.facings[i] = facing;
+        wheels.slipAngles[i] = FoldAngle(wheels.travelDirections[i].GetAngleTo(facing));
+        wheels.lateralForces[i] =
+            GetPacejkaForce(wheels.slipAngles[i], kCorneringStiffness, kCorneringScale, kCorneringExponent);
+    }
+    // cos(-a) and sin(-a) as cos(a) and -sin(a): the same values, from one fused call.
+    const double facingAngle = static_cast<double>(facing.GetAngle());
+    wheels.toFacingCos[pair] = std::cos(facingAngle);
+    wheels.toFacingSin[pair] = -std::sin(facingAngle);
 }
 
 // Lateral tyre forces along each wheel's axle, against its sideways slip: on the velocity in
 // proportion to the car's speed, on the rate of turn in proportion to each wheel's own speed.
-void ApplyCorneringForces(Car& car, const WheelStep& wheels, int stepMs)
+// `speed` is the car's speed before the first wheel's share.
+void ApplyCorneringForces(Car& car, const WheelStep& wheels, float speed, int stepMs)
 {
-    float lateralForces[kWheels];
     for (int i = 0; i < kWheels; ++i) {
-        lateralForces[i] =
-            GetPacejkaForce(wheels.slipAngles[i], kCorneringStiffness, kCorneringScale, kCorneringExponent);
-        const float speed = car.velocity.GetLength();
+        // Each wheel sees the speed that the previous wheels' shares have left.
+        if (i > 0) {
+            speed = car.velocity.GetLength();
+        }
         const Vector2 axle = wheels.facings[i].GetRotated(kHalfPi);
-        car.velocity.x = car.velocity.x + axle.x * lateralForces[i] * speed * 0.6f * stepMs * 0.001f;
-        car.velocity.y = car.velocity.y + axle.y * lateralForces[i] * speed * 0.6f * stepMs * 0.001f;
+        const float force = wheels.lateralForces[i];
+        car.velocity.x = car.velocity.x + axle.x * force * speed * 0.6f * stepMs * 0.001f;
+        car.velocity.y = car.velocity.y + axle.y * force * speed * 0.6f * stepMs * 0.001f;
     }
     const int frontWheels[2] = {0, 1};
     const int rearWheels[2] = {2, 3};
@@ -136,8 +181,9 @@ void ApplyCorneringForces(Car& car, const WheelStep& wheels, int stepMs)
         const int front = frontWheels[pair];
         const int rear = rearWheels[pair];
         car.angularVelocity =
-            car.angularVelocity + wheels.speeds[front] * lateralForces[front] * 0.6f * stepMs * 0.001f;
-        car.angularVelocity = car.angularVelocity - wheels.speeds[rear] * lateralForces[rear] * 0.6f * stepMs * 0.001f;
+            car.angularVelocity + wheels.speeds[front].length * wheels.lateralForces[front] * 0.6f * stepMs * 0.001f;
+        car.angularVelocity =
+            car.angularVelocity - wheels.speeds[rear].length * wheels.lateralForces[rear] * 0.6f * stepMs * 0.001f;
     }
 }
 
@@ -153,31 +199,30 @@ WheelStep SteerAndCorner(Car& car, const Vector2& control, int stepMs)
     WheelStep wheels;
     ComputeWheelVelocities(car, cosHeading, sinHeading, wheels);
 
+    // The nose's direction: (0, -1) turned by the heading.
     const Vector2 forward(sinHeading, -cosHeading);
-    const Vector2 travelDirection = GetTravelDirection(car.velocity, forward);
+    const Magnitude carSpeed = Measure(car.velocity);
+    const Vector2 travelDirection = GetTravelDirection(car.velocity, carSpeed, forward);
 
     // At low speed the front wheels lean toward where they pointed in the previous step.
     const double previousFrontAngle = static_cast<double>(heading) + static_cast<double>(car.wheelAngle);
     const Vector2 previousFrontFacing(static_cast<float>(std::sin(previousFrontAngle)),
                                       static_cast<float>(-std::cos(previousFrontAngle)));
-    wheels.travelDirections[0] = GetTravelDirection(wheels.velocities[0], previousFrontFacing);
-    wheels.travelDirections[1] = GetTravelDirection(wheels.velocities[1], previousFrontFacing);
-    wheels.travelDirections[2] = GetTravelDirection(wheels.velocities[2], forward);
-    wheels.travelDirections[3] = GetTravelDirection(wheels.velocities[3], forward);
-
-    wheels.forwardAlignment = forward.Dot(travelDirection);
-    car.wheelAngle = ComputeWheelAngle(car, forward, travelDirection, wheels.forwardAlignment);
-
-    const Vector2 frontFacing = forward.GetRotated(car.wheelAngle);
-    wheels.facings[0] = frontFacing;
-    wheels.facings[1] = frontFacing;
-    wheels.facings[2] = forward;
-    wheels.facings[3] = forward;
     for (int i = 0; i < kWheels; ++i) {
-        wheels.slipAngles[i] = FoldAngle(wheels.travelDirections[i].GetAngleTo(wheels.facings[i]));
+        const Vector2& pointing = i < 2 ? previousFrontFacing : forward;
+        wheels.travelDirections[i] = GetTravelDirection(wheels.velocities[i], wheels.speeds[i], pointing);
     }
 
-    ApplyCorneringForces(car, wheels, stepMs);
+    // The rear wheels point along the nose and need nothing of the new wheel angle; facing them
+    // first lets their maths overlap with the chain of dependent calls that the front wheels wait on.
+    FaceWheelPair(wheels, 1, forward);
+    const double steeringReduction = GetSteeringReduction(carSpeed.length);
+
+    wheels.forwardAlignment = forward.Dot(travelDirection);
+    car.wheelAngle = ComputeWheelAngle(car, forward, travelDirection, wheels.forwardAlignment, steeringReduction);
+    FaceWheelPair(wheels, 0, forward.GetRotated(car.wheelAngle));
+
+    ApplyCorneringForces(car, wheels, carSpeed.length, stepMs);
     return wheels;
 }
 
@@ -194,7 +239,7 @@ void ComputeTargetVelocities(const Car& car, const Vector2& control, const Wheel
     const bool reverse = brakeOrReverse && !(car.velocity.GetLength() * wheels.forwardAlignment > 1.0f);
     for (int i = 0; i < kWheels; ++i) {
         const Vector2& facing = wheels.facings[i];
-        const Vector2 rolling = facing * facing.Dot(wheels.travelDirections[i]) * wheels.speeds[i];
+        const Vector2 rolling = facing * facing.Dot(wheels.travelDirections[i]) * wheels.speeds[i].length;
         if (drive || reverse) {
             const Vector2 driveVelocity = facing * car.throttle * kDriveSpeed;
             targets[i] = rolling.EnforceMaximumDeviation(driveVelocity, 1.0f);
@@ -213,21 +258,18 @@ void DriveAndIntegrate(Car& car, const Vector2& control, const WheelStep& wheels
     Vector2 targets[kWheels];
     ComputeTargetVelocities(car, control, wheels, targets);
 
-    // Each front and each rear pair shares one facing, so the angle and its rotation into the
-    // wheel's frame are taken once per pair.
+    // The forces come from values fixed before the loop; each wheel's share is rounded into the
+    // sum before the next one adds its own.
     Vector2 newVelocity = car.velocity;
-    for (int pair = 0; pair < kWheels; pair += 2) {
-        const Vector2& facing = wheels.facings[pair];
-        const double toWheelFrame = -static_cast<double>(facing.GetAngle());
-        const double c = std::cos(toWheelFrame);
-        const double s = std::sin(toWheelFrame);
-        for (int i = pair; i < pair + 2; ++i) {
-            const Vector2 difference = targets[i] - wheels.velocities[i];
-            const float longitudinalSlip = static_cast<float>(c * difference.x - s * difference.y);
-            const float tractionForce =
-                GetPacejkaForce(longitudinalSlip, kTractionStiffness, kTractionScale, kTractionExponent);
-            newVelocity += facing * tractionForce * 0.25f * 15.0f * static_cast<float>(stepMs) * 0.001f;
-        }
+    for (int i = 0; i < kWheels; ++i) {
+        const Vector2 difference = targets[i] - wheels.velocities[i];
+        // The difference's component along the facing, as GetRotated by minus its angle gives it.
+        const double c = wheels.toFacingCos[i / 2];
+        const double s = wheels.toFacingSin[i / 2];
+        const float longitudinalSlip = static_cast<float>(difference.x * c - difference.y * s);
+        const float tractionForce =
+            GetPacejkaForce(longitudinalSlip, kTractionStiffness, kTractionScale, kTractionExponent);
+        newVelocity += wheels.facings[i] * tractionForce * 0.25f * 15.0f * static_cast<float>(stepMs) * 0.001f;
     }
     car.velocity = newVelocity;
 
