@@ -2,6 +2,7 @@
 #include "orvo/orvo.h"
 
 #include <cmath>
+#include <cstdio>
 
 // The checks below guard preconditions in every build type.
 #undef NDEBUG
@@ -12,6 +13,8 @@ namespace orvo {
 void Init()
 {
     const int retCode = InitSDL(1280, 720, true);
+    // A failed assertion ends the process without flushing stdout, where InitSDL printed its error.
+    std::fflush(stdout);
     assert(retCode == 0);
 }
 

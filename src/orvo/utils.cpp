@@ -107,6 +107,7 @@ float ModulateIntoRange(float value, float min, float max)
     // outside come out exactly as from an unbounded walk; the bound keeps far or infinite values,
     // and widths too small to move the value, from walking forever.
     constexpr int kMaxSteps = 64;
+    const float original = value;
     for (int step = 0; value < min && step < kMaxSteps; ++step) {
         value += width;
     }
@@ -117,10 +118,15 @@ float ModulateIntoRange(float value, float min, float max)
         return value; // in range, or NaN
     }
 
-    // Still outside: take the exact remainder instead (NaN for an infinite value).
-    double offset = std::fmod(static_cast<double>(value) - min, static_cast<double>(width));
+    // Still outside: take the exact remainder of the original value instead (NaN for an infinite
+    // one). Each remainder is exact; subtracting min first would lose min in the rounding of a
+    // large value and shift the result by its offset from a multiple of the width.
+    const double exactWidth = width;
+    double offset = std::fmod(std::fmod(static_cast<double>(original), exactWidth) -
+                                  std::fmod(static_cast<double>(min), exactWidth),
+                              exactWidth);
     if (offset < 0.0) {
-        offset += width;
+        offset += exactWidth;
     }
     const float wrapped = static_cast<float>(min + offset);
     return wrapped > max ? max : (wrapped < min ? min : wrapped);
