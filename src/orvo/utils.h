@@ -20,7 +20,7 @@ extern int _contextWidth;
 extern int _contextHeight;
 
 // Texture filtering used when a texture is drawn scaled.
-enum e_FilterMode {
+enum e_FilterMode : int {
     FILTER_NEAREST = 0,
     FILTER_LINEAR = 1,
     FILTER_BEST = 2,
