@@ -410,43 +410,38 @@ void RaceState::OnActivate() {}
 
 void RaceState::OnDeactivate() {}
 
+namespace {
+
+// The held-key flag of an arrow key, or null for any other key.
+bool* FindKeyFlag(RaceState& race, SDL_Keycode key)
+{
+    switch (key) {
+    case SDLK_LEFT:
+        return &race.keyLeft;
+    case SDLK_RIGHT:
+        return &race.keyRight;
+    case SDLK_UP:
+        return &race.keyUp;
+    case SDLK_DOWN:
+        return &race.keyDown;
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
 void RaceState::OnKeyDown(SDL_Keysym keysym)
 {
-    switch (keysym.sym) {
-    case SDLK_LEFT:
-        keyLeft = true;
-        break;
-    case SDLK_RIGHT:
-        keyRight = true;
-        break;
-    case SDLK_UP:
-        keyUp = true;
-        break;
-    case SDLK_DOWN:
-        keyDown = true;
-        break;
-    default:
-        break;
+    if (bool* flag = FindKeyFlag(*this, keysym.sym)) {
+        *flag = true;
     }
 }
 
 void RaceState::OnKeyUp(SDL_Keysym keysym)
 {
-    switch (keysym.sym) {
-    case SDLK_LEFT:
-        keyLeft = false;
-        break;
-    case SDLK_RIGHT:
-        keyRight = false;
-        break;
-    case SDLK_UP:
-        keyUp = false;
-        break;
-    case SDLK_DOWN:
-        keyDown = false;
-        break;
-    default:
-        break;
+    if (bool* flag = FindKeyFlag(*this, keysym.sym)) {
+        *flag = false;
     }
 }
 
