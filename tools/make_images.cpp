@@ -40,24 +40,25 @@ struct Rgba {
     double r = 0.0, g = 0.0, b = 0.0, a = 0.0;
 };
 
-constexpr Rgba rgb(int r, int g, int b, double a = 1.0) {
-    return Rgba{r / 255.0, g / 255.0, b / 255.0, a};
-}
+constexpr Rgba rgb(int r, int g, int b, double a = 1.0) { return Rgba{r / 255.0, g / 255.0, b / 255.0, a}; }
 
 double clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
 
 double lerp(double a, double b, double t) { return a + (b - a) * t; }
 
-Rgba mix(const Rgba& a, const Rgba& b, double t) {
+Rgba mix(const Rgba& a, const Rgba& b, double t)
+{
     return Rgba{lerp(a.r, b.r, t), lerp(a.g, b.g, t), lerp(a.b, b.b, t), lerp(a.a, b.a, t)};
 }
 
 // Multiplies the colour channels (not alpha): >1 lightens, <1 darkens.
-Rgba shade(const Rgba& c, double factor) {
+Rgba shade(const Rgba& c, double factor)
+{
     return Rgba{clamp01(c.r * factor), clamp01(c.g * factor), clamp01(c.b * factor), c.a};
 }
 
-double smoothstep(double edge0, double edge1, double x) {
+double smoothstep(double edge0, double edge1, double x)
+{
     const double t = clamp01((x - edge0) / (edge1 - edge0));
     return t * t * (3.0 - 2.0 * t);
 }
@@ -65,7 +66,9 @@ double smoothstep(double edge0, double edge1, double x) {
 class Canvas {
 public:
     Canvas(int width, int height, Rgba background = Rgba{})
-        : width_(width), height_(height), pixels_(static_cast<std::size_t>(width) * height, background) {}
+        : width_(width), height_(height), pixels_(static_cast<std::size_t>(width) * height, background)
+    {
+    }
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -76,9 +79,11 @@ public:
     // Source-over compositing of `src`, whose alpha is further scaled by
     // `coverage`. Done in straight alpha so a pixel that starts fully
     // transparent takes the source colour exactly, even at low coverage.
-    void blend(int x, int y, const Rgba& src, double coverage) {
+    void blend(int x, int y, const Rgba& src, double coverage)
+    {
         const double sa = clamp01(src.a * coverage);
-        if (sa <= 0.0) return;
+        if (sa <= 0.0)
+            return;
         Rgba& dst = at(x, y);
         const double da = dst.a * (1.0 - sa);
         const double outA = sa + da;
@@ -111,13 +116,15 @@ double dot(Vec2 a, Vec2 b) { return a.x * b.x + a.y * b.y; }
 // Signed distance from a point to the shape's edge; negative inside.
 using Shape = std::function<double(double x, double y)>;
 
-Shape disc(double cx, double cy, double radius) {
+Shape disc(double cx, double cy, double radius)
+{
     return [=](double x, double y) { return std::hypot(x - cx, y - cy) - radius; };
 }
 
 // Axis-aligned box centred on (cx, cy) with half extents (hw, hh) whose
 // corners are rounded with `radius`; the outer size stays hw x hh.
-Shape roundedBox(double cx, double cy, double hw, double hh, double radius) {
+Shape roundedBox(double cx, double cy, double hw, double hh, double radius)
+{
     return [=](double x, double y) {
         const double qx = std::abs(x - cx) - (hw - radius);
         const double qy = std::abs(y - cy) - (hh - radius);
@@ -130,7 +137,8 @@ Shape roundedBox(double cx, double cy, double hw, double hh, double radius) {
 // Exact distance to a simple polygon (any vertex order), grown outwards by
 // `radius`, which rounds its corners. Callers pass the polygon already shrunk
 // by the radius when they want the outer outline to land on given points.
-Shape roundedPolygon(std::vector<Vec2> vertices, double radius = 0.0) {
+Shape roundedPolygon(std::vector<Vec2> vertices, double radius = 0.0)
+{
     return [vertices = std::move(vertices), radius](double x, double y) {
         const Vec2 p{x, y};
         const std::size_t n = vertices.size();
@@ -145,7 +153,8 @@ Shape roundedPolygon(std::vector<Vec2> vertices, double radius = 0.0) {
             const bool up = p.y >= vertices[i].y;
             const bool down = p.y < vertices[j].y;
             const bool left = e.x * w.y > e.y * w.x;
-            if ((up && down && left) || (!up && !down && !left)) inside = !inside;
+            if ((up && down && left) || (!up && !down && !left))
+                inside = !inside;
         }
         return (inside ? -1.0 : 1.0) * std::sqrt(best) - radius;
     };
@@ -153,28 +162,35 @@ Shape roundedPolygon(std::vector<Vec2> vertices, double radius = 0.0) {
 
 // A polygon mirrored about x = 0: pass only the right-hand half, listed from
 // the top down; the left half is generated in reverse order.
-Shape mirroredPolygon(const std::vector<Vec2>& rightHalf, double radius = 0.0) {
+Shape mirroredPolygon(const std::vector<Vec2>& rightHalf, double radius = 0.0)
+{
     std::vector<Vec2> all = rightHalf;
-    for (auto it = rightHalf.rbegin(); it != rightHalf.rend(); ++it) all.push_back({-it->x, it->y});
+    for (auto it = rightHalf.rbegin(); it != rightHalf.rend(); ++it)
+        all.push_back({-it->x, it->y});
     return roundedPolygon(std::move(all), radius);
 }
 
 // Infinite horizontal band of the given thickness.
-Shape horizontalBand(double centreY, double thickness) {
+Shape horizontalBand(double centreY, double thickness)
+{
     return [=](double, double y) { return std::abs(y - centreY) - thickness / 2.0; };
 }
 
-Shape unite(Shape a, Shape b) {
+Shape unite(Shape a, Shape b)
+{
     return [a = std::move(a), b = std::move(b)](double x, double y) { return std::min(a(x, y), b(x, y)); };
 }
-Shape intersect(Shape a, Shape b) {
+Shape intersect(Shape a, Shape b)
+{
     return [a = std::move(a), b = std::move(b)](double x, double y) { return std::max(a(x, y), b(x, y)); };
 }
-Shape subtract(Shape a, Shape b) {
+Shape subtract(Shape a, Shape b)
+{
     return [a = std::move(a), b = std::move(b)](double x, double y) { return std::max(a(x, y), -b(x, y)); };
 }
 // Moves the edge inwards by `amount` (negative grows the shape).
-Shape inset(Shape s, double amount) {
+Shape inset(Shape s, double amount)
+{
     return [s = std::move(s), amount](double x, double y) { return s(x, y) + amount; };
 }
 // Outline band of the given thickness lying just inside the shape's edge.
@@ -183,7 +199,8 @@ Shape innerRing(const Shape& s, double thickness) { return subtract(s, inset(s, 
 // Maps a shape described in world units (origin at the object's centre,
 // +y toward the tail) onto an image: `pxPerUnit` scale, centred in a
 // width x height image. Distances come back in pixels.
-Shape worldToImage(Shape world, double pxPerUnit, double width, double height) {
+Shape worldToImage(Shape world, double pxPerUnit, double width, double height)
+{
     return [world = std::move(world), pxPerUnit, width, height](double x, double y) {
         return world((x - width / 2.0) / pxPerUnit, (y - height / 2.0) / pxPerUnit) * pxPerUnit;
     };
@@ -197,34 +214,40 @@ Shape worldToImage(Shape world, double pxPerUnit, double width, double height) {
 // one filling routine.
 using Paint = std::function<Rgba(double x, double y)>;
 
-Paint solid(Rgba c) {
+Paint solid(Rgba c)
+{
     return [c](double, double) { return c; };
 }
 
-Paint verticalGradient(double y0, Rgba c0, double y1, Rgba c1) {
+Paint verticalGradient(double y0, Rgba c0, double y1, Rgba c1)
+{
     return [=](double, double y) { return mix(c0, c1, clamp01((y - y0) / (y1 - y0))); };
 }
 
 // Fills `shape` (pixel-space distances) with `paint`, anti-aliasing the edge
 // from the distance at each pixel centre.
-void fill(Canvas& canvas, const Shape& shape, const Paint& paint, double opacity = 1.0) {
+void fill(Canvas& canvas, const Shape& shape, const Paint& paint, double opacity = 1.0)
+{
     for (int y = 0; y < canvas.height(); ++y) {
         for (int x = 0; x < canvas.width(); ++x) {
             const double px = x + 0.5;
             const double py = y + 0.5;
             const double coverage = clamp01(0.5 - shape(px, py));
-            if (coverage > 0.0) canvas.blend(x, y, paint(px, py), coverage * opacity);
+            if (coverage > 0.0)
+                canvas.blend(x, y, paint(px, py), coverage * opacity);
         }
     }
 }
 
-void fill(Canvas& canvas, const Shape& shape, Rgba colour, double opacity = 1.0) {
+void fill(Canvas& canvas, const Shape& shape, Rgba colour, double opacity = 1.0)
+{
     fill(canvas, shape, solid(colour), opacity);
 }
 
 // One box-blur pass along rows or columns, on premultiplied values; samples
 // beyond the border count as fully transparent.
-void boxBlurPass(std::vector<std::array<double, 4>>& px, int width, int height, int radius, bool horizontal) {
+void boxBlurPass(std::vector<std::array<double, 4>>& px, int width, int height, int radius, bool horizontal)
+{
     const int lines = horizontal ? height : width;
     const int length = horizontal ? width : height;
     std::vector<std::array<double, 4>> line(static_cast<std::size_t>(length));
@@ -235,16 +258,20 @@ void boxBlurPass(std::vector<std::array<double, 4>>& px, int width, int height, 
         for (int i = 0; i < length; ++i) {
             std::array<double, 4> sum{};
             for (int k = std::max(0, i - radius); k <= std::min(length - 1, i + radius); ++k) {
-                for (int c = 0; c < 4; ++c) sum[c] += px[idx(k)][c];
+                for (int c = 0; c < 4; ++c)
+                    sum[c] += px[idx(k)][c];
             }
-            for (int c = 0; c < 4; ++c) line[i][c] = sum[c] / (2 * radius + 1);
+            for (int c = 0; c < 4; ++c)
+                line[i][c] = sum[c] / (2 * radius + 1);
         }
-        for (int i = 0; i < length; ++i) px[idx(i)] = line[i];
+        for (int i = 0; i < length; ++i)
+            px[idx(i)] = line[i];
     }
 }
 
 // Approximates a Gaussian blur with repeated box blurs.
-void boxBlur(Canvas& canvas, int radius, int passes) {
+void boxBlur(Canvas& canvas, int radius, int passes)
+{
     const int w = canvas.width();
     const int h = canvas.height();
     std::vector<std::array<double, 4>> px(static_cast<std::size_t>(w) * h);
@@ -263,7 +290,8 @@ void boxBlur(Canvas& canvas, int radius, int passes) {
             const auto& v = px[static_cast<std::size_t>(y) * w + x];
             Rgba& c = canvas.at(x, y);
             c.a = v[3];
-            if (v[3] > 0.0) c = Rgba{v[0] / v[3], v[1] / v[3], v[2] / v[3], v[3]};
+            if (v[3] > 0.0)
+                c = Rgba{v[0] / v[3], v[1] / v[3], v[2] / v[3], v[3]};
         }
     }
 }
@@ -272,27 +300,32 @@ void boxBlur(Canvas& canvas, int radius, int passes) {
 // Textures drawn with linear filtering blend that colour into neighbouring
 // visible pixels and leave a dark fringe, so give each such pixel next to a
 // visible one the average colour of its visible neighbours.
-void bleedIntoTransparent(Canvas& canvas) {
+void bleedIntoTransparent(Canvas& canvas)
+{
     const Canvas source = canvas;
     for (int y = 0; y < canvas.height(); ++y) {
         for (int x = 0; x < canvas.width(); ++x) {
-            if (source.at(x, y).a > 0.0) continue;
+            if (source.at(x, y).a > 0.0)
+                continue;
             Rgba sum;
             double weight = 0.0;
             for (int dy = -1; dy <= 1; ++dy) {
                 for (int dx = -1; dx <= 1; ++dx) {
                     const int nx = x + dx;
                     const int ny = y + dy;
-                    if (nx < 0 || ny < 0 || nx >= canvas.width() || ny >= canvas.height()) continue;
+                    if (nx < 0 || ny < 0 || nx >= canvas.width() || ny >= canvas.height())
+                        continue;
                     const Rgba& n = source.at(nx, ny);
-                    if (n.a <= 0.0) continue;
+                    if (n.a <= 0.0)
+                        continue;
                     sum.r += n.r * n.a;
                     sum.g += n.g * n.a;
                     sum.b += n.b * n.a;
                     weight += n.a;
                 }
             }
-            if (weight > 0.0) canvas.at(x, y) = Rgba{sum.r / weight, sum.g / weight, sum.b / weight, 0.0};
+            if (weight > 0.0)
+                canvas.at(x, y) = Rgba{sum.r / weight, sum.g / weight, sum.b / weight, 0.0};
         }
     }
 }
@@ -302,7 +335,8 @@ void bleedIntoTransparent(Canvas& canvas) {
 // ---------------------------------------------------------------------------
 
 // Integer hash (avalanching multiply/xor-shift) mapped to [0, 1).
-double hash01(std::uint32_t x, std::uint32_t y, std::uint32_t seed) {
+double hash01(std::uint32_t x, std::uint32_t y, std::uint32_t seed)
+{
     std::uint32_t h = x * 0x8da6b343u ^ y * 0xd8163841u ^ seed * 0xcb1ab31fu;
     h ^= h >> 16;
     h *= 0x7feb352du;
@@ -314,7 +348,8 @@ double hash01(std::uint32_t x, std::uint32_t y, std::uint32_t seed) {
 
 // Smooth value noise on a lattice of `cells` x `cells` over a square image of
 // `size` pixels; the lattice wraps so the texture tiles without seams.
-double tilingValueNoise(double x, double y, int size, int cells, std::uint32_t seed) {
+double tilingValueNoise(double x, double y, int size, int cells, std::uint32_t seed)
+{
     const double fx = x / size * cells;
     const double fy = y / size * cells;
     const int ix = static_cast<int>(std::floor(fx));
@@ -337,14 +372,16 @@ double tilingValueNoise(double x, double y, int size, int cells, std::uint32_t s
 
 std::uint8_t toByte(double v) { return static_cast<std::uint8_t>(std::lround(clamp01(v) * 255.0)); }
 
-bool savePng(const Canvas& canvas, const std::filesystem::path& path) {
+bool savePng(const Canvas& canvas, const std::filesystem::path& path)
+{
     SDL_Surface* surface =
         SDL_CreateRGBSurfaceWithFormat(0, canvas.width(), canvas.height(), 32, SDL_PIXELFORMAT_RGBA32);
     if (!surface) {
         std::fprintf(stderr, "cannot create surface: %s\n", SDL_GetError());
         return false;
     }
-    if (SDL_MUSTLOCK(surface)) SDL_LockSurface(surface);
+    if (SDL_MUSTLOCK(surface))
+        SDL_LockSurface(surface);
     auto* base = static_cast<std::uint8_t*>(surface->pixels);
     for (int y = 0; y < canvas.height(); ++y) {
         std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * surface->pitch;
@@ -357,9 +394,11 @@ bool savePng(const Canvas& canvas, const std::filesystem::path& path) {
             row[4 * x + 3] = toByte(c.a);
         }
     }
-    if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+    if (SDL_MUSTLOCK(surface))
+        SDL_UnlockSurface(surface);
     const bool ok = IMG_SavePNG(surface, path.string().c_str()) == 0;
-    if (!ok) std::fprintf(stderr, "cannot write %s: %s\n", path.string().c_str(), IMG_GetError());
+    if (!ok)
+        std::fprintf(stderr, "cannot write %s: %s\n", path.string().c_str(), IMG_GetError());
     SDL_FreeSurface(surface);
     return ok;
 }
@@ -384,12 +423,14 @@ constexpr double kCarPxPerUnit = kCarSize / 2.0;
 
 // Outline of the body: narrower nose, full width from just behind the front
 // wheels, the tyres straddle its sides.
-Shape carBody() {
-    constexpr double r = 0.14;  // corner rounding
+Shape carBody()
+{
+    constexpr double r = 0.14; // corner rounding
     return mirroredPolygon({{0.46 - r, -0.98 + r}, {0.70 - r, -0.62}, {0.72 - r, 0.80 - r}, {0.62 - r, 0.98 - r}}, r);
 }
 
-Shape carTyres() {
+Shape carTyres()
+{
     Shape all;
     for (double sx : {-1.0, 1.0}) {
         for (double sy : {-1.0, 1.0}) {
@@ -405,8 +446,11 @@ Shape carTyres() {
 Shape carGreenhouse() { return mirroredPolygon({{0.50, -0.46}, {0.54, -0.10}, {0.52, 0.46}, {0.40, 0.64}}, 0.05); }
 Shape carRoof() { return mirroredPolygon({{0.38, -0.08}, {0.42, 0.02}, {0.42, 0.36}, {0.36, 0.42}}, 0.05); }
 
-void drawCar(Canvas& canvas) {
-    auto img = [&](Shape world) { return worldToImage(std::move(world), kCarPxPerUnit, canvas.width(), canvas.height()); };
+void drawCar(Canvas& canvas)
+{
+    auto img = [&](Shape world) {
+        return worldToImage(std::move(world), kCarPxPerUnit, canvas.width(), canvas.height());
+    };
     const double centre = canvas.width() / 2.0;
 
     const Rgba paint = rgb(238, 122, 28);
@@ -433,8 +477,9 @@ void drawCar(Canvas& canvas) {
     fill(canvas, greenhouse, rgb(30, 34, 44));
     fill(canvas, inset(greenhouse, 1.5), rgb(52, 78, 108));
     const Shape windscreen = intersect(inset(greenhouse, 1.5), img(horizontalBand(-0.30, 0.34)));
-    fill(canvas, windscreen, verticalGradient(centre - 0.46 * kCarPxPerUnit, rgb(196, 230, 250),
-                                              centre - 0.12 * kCarPxPerUnit, rgb(96, 148, 196)));
+    fill(canvas, windscreen,
+         verticalGradient(centre - 0.46 * kCarPxPerUnit, rgb(196, 230, 250), centre - 0.12 * kCarPxPerUnit,
+                          rgb(96, 148, 196)));
     const Shape rearWindow = intersect(inset(greenhouse, 1.5), img(horizontalBand(0.62, 0.36)));
     fill(canvas, rearWindow, rgb(70, 104, 140));
 
@@ -457,7 +502,8 @@ void drawCar(Canvas& canvas) {
     }
 }
 
-Canvas makeCar() {
+Canvas makeCar()
+{
     Canvas canvas(kCarSize, kCarSize);
     drawCar(canvas);
     bleedIntoTransparent(canvas);
@@ -465,7 +511,8 @@ Canvas makeCar() {
 }
 
 // The tyre image is exactly the tyre's footprint: 0.5 x 0.8 units.
-Canvas makeTyre() {
+Canvas makeTyre()
+{
     constexpr double pxPerUnit = 40.0;
     const int w = static_cast<int>(2 * kTyreHalfWidth * pxPerUnit);
     const int h = static_cast<int>(2 * kTyreHalfLength * pxPerUnit);
@@ -493,7 +540,8 @@ Canvas makeTyre() {
 
 // The shadow image is drawn 1.2 times the body's size, so the car's footprint
 // (body and tyres) is laid out at 1/1.2 scale and the margin holds the blur.
-Canvas makeCarShade() {
+Canvas makeCarShade()
+{
     constexpr int size = 64;
     constexpr double pxPerUnit = size / (2.0 * 1.2);
     Canvas canvas(size, size);
@@ -508,7 +556,8 @@ Canvas makeCarShade() {
 // Marker dots
 // ---------------------------------------------------------------------------
 
-Canvas makeDot(Rgba colour) {
+Canvas makeDot(Rgba colour)
+{
     constexpr int size = 32;
     constexpr double c = size / 2.0;
     Canvas canvas(size, size);
@@ -531,7 +580,8 @@ Canvas makeDot(Rgba colour) {
 // Stretched over the whole viewport on top of everything, so only the outer
 // margin is touched: a vignette, a hairline frame, corner brackets and small
 // ticks at the edge midpoints. The middle stays fully transparent.
-Canvas makeHud() {
+Canvas makeHud()
+{
     constexpr int w = 640;
     constexpr int h = 360;
     constexpr double cx = w / 2.0;
@@ -546,7 +596,8 @@ Canvas makeHud() {
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const double t = smoothstep(0.0, band, inner(x + 0.5, y + 0.5));
-            if (t > 0.0) canvas.blend(x, y, rgb(0, 0, 0, edgeAlpha), t * t);
+            if (t > 0.0)
+                canvas.blend(x, y, rgb(0, 0, 0, edgeAlpha), t * t);
         }
     }
 
@@ -560,7 +611,7 @@ Canvas makeHud() {
     constexpr double thick = 3.0;
     for (double sx : {-1.0, 1.0}) {
         for (double sy : {-1.0, 1.0}) {
-            const double ex = cx + sx * (cx - margin);  // outer corner of the L
+            const double ex = cx + sx * (cx - margin); // outer corner of the L
             const double ey = cy + sy * (cy - margin);
             const Shape across = roundedBox(ex - sx * arm / 2.0, ey - sy * thick / 2.0, arm / 2.0, thick / 2.0, 1.2);
             const Shape down = roundedBox(ex - sx * thick / 2.0, ey - sy * arm / 2.0, thick / 2.0, arm / 2.0, 1.2);
@@ -591,20 +642,23 @@ constexpr int kGridDivisions = 6;
 constexpr double kGridCell = static_cast<double>(kGridSize) / kGridDivisions;
 
 // Distance from `v` to the nearest multiple of `period`.
-double distanceToLattice(double v, double period) {
+double distanceToLattice(double v, double period)
+{
     const double m = std::fmod(v, period);
     return std::min(m, period - m);
 }
 
 // Distance to the nearest line of a square lattice with the given period.
-Shape latticeLines(double period, double thickness) {
+Shape latticeLines(double period, double thickness)
+{
     return [=](double x, double y) {
         return std::min(distanceToLattice(x, period), distanceToLattice(y, period)) - thickness / 2.0;
     };
 }
 
 // Asphalt: mid-dark grey with broad patches and fine grain, all tiling.
-Rgba asphalt(double x, double y, double px, double py) {
+Rgba asphalt(double x, double y, double px, double py)
+{
     const double patches = tilingValueNoise(x, y, kGridSize, 4, 11) - 0.5;
     const double mottle = tilingValueNoise(x, y, kGridSize, 24, 23) - 0.5;
     const double grain = hash01(static_cast<std::uint32_t>(px), static_cast<std::uint32_t>(py), 37) - 0.5;
@@ -612,11 +666,13 @@ Rgba asphalt(double x, double y, double px, double py) {
     return Rgba{v * 0.98, v, v * 1.05, 1.0};
 }
 
-Canvas makeGrid() {
+Canvas makeGrid()
+{
     const int size = kGridSize;
     Canvas canvas(size, size);
     for (int y = 0; y < size; ++y) {
-        for (int x = 0; x < size; ++x) canvas.at(x, y) = asphalt(x + 0.5, y + 0.5, x, y);
+        for (int x = 0; x < size; ++x)
+            canvas.at(x, y) = asphalt(x + 0.5, y + 0.5, x, y);
     }
 
     // Subdivision lines every 3 units: faint, but enough to read speed.
@@ -640,7 +696,8 @@ Canvas makeGrid() {
     constexpr int checks = 4;
     for (int j = 0; j < checks; ++j) {
         for (int i = 0; i < checks; ++i) {
-            if ((i + j) % 2 != 0) continue;
+            if ((i + j) % 2 != 0)
+                continue;
             const double x = c + (i - checks / 2.0 + 0.5) * check;
             const double y = c + (j - checks / 2.0 + 0.5) * check;
             fill(canvas, roundedBox(x, y, check / 2.0, check / 2.0, 0.5), [](double px, double py) {
@@ -655,9 +712,10 @@ Canvas makeGrid() {
     return canvas;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const std::filesystem::path outDir = argc > 1 ? argv[1] : "res/gfx";
     std::error_code ec;
     std::filesystem::create_directories(outDir, ec);
