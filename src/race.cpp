@@ -107,17 +107,21 @@ void SteerAndClampPedal(Car& car, const Vector2& control, int stepMs)
 }
 
 // Rigid-body velocity of each wheel corner. The lever brackets are not normalised (each has
-// length sqrt 2), which the model's rates of turn are tuned to.
-void ComputeWheelVelocities(const Car& car, float cosHeading, float sinHeading, WheelStep& wheels)
+// length sqrt 2), which the model's rates of turn are tuned to. Each bracket is formed from the
+// double cosine and sine of the heading and rounded to float once; only the products with the
+// rate of turn and the half diagonal, and the sum, are float arithmetic.
+void ComputeWheelVelocities(const Car& car, double cosHeading, double sinHeading, WheelStep& wheels)
 {
-    const float c = cosHeading;
-    const float s = sinHeading;
+    const double c = cosHeading;
+    const double s = sinHeading;
     const float omega = car.angularVelocity;
     const float halfDiagonal = static_cast<float>(std::pow(
         static_cast<double>(car.wheelOffset.x * car.wheelOffset.x + car.wheelOffset.y * car.wheelOffset.y), 0.5));
     const Vector2& v = car.velocity;
-    const float leverX[kWheels] = {c + s, c - s, -c - s, s - c};
-    const float leverY[kWheels] = {s - c, c + s, c - s, -c - s};
+    const float leverX[kWheels] = {static_cast<float>(c + s), static_cast<float>(c - s), static_cast<float>(-c - s),
+                                   static_cast<float>(s - c)};
+    const float leverY[kWheels] = {static_cast<float>(s - c), static_cast<float>(c + s), static_cast<float>(c - s),
+                                   static_cast<float>(-c - s)};
     for (int i = 0; i < kWheels; ++i) {
         wheels.velocities[i] = Vector2(v.x + leverX[i] * omega * halfDiagonal, v.y + leverY[i] * omega * halfDiagonal);
         wheels.speeds[i] = Measure(wheels.velocities[i]);
@@ -193,14 +197,14 @@ WheelStep SteerAndCorner(Car& car, const Vector2& control, int stepMs)
     SteerAndClampPedal(car, control, stepMs);
 
     const float heading = car.body->spatial.rotation;
-    const float cosHeading = static_cast<float>(std::cos(static_cast<double>(heading)));
-    const float sinHeading = static_cast<float>(std::sin(static_cast<double>(heading)));
+    const double cosHeading = std::cos(static_cast<double>(heading));
+    const double sinHeading = std::sin(static_cast<double>(heading));
 
     WheelStep wheels;
     ComputeWheelVelocities(car, cosHeading, sinHeading, wheels);
 
-    // The nose's direction: (0, -1) turned by the heading.
-    const Vector2 forward(sinHeading, -cosHeading);
+    // The nose's direction: (0, -1) turned by the heading, rounded to float.
+    const Vector2 forward(static_cast<float>(sinHeading), static_cast<float>(-cosHeading));
     const Magnitude carSpeed = Measure(car.velocity);
     const Vector2 travelDirection = GetTravelDirection(car.velocity, carSpeed, forward);
 
