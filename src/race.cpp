@@ -416,7 +416,7 @@ void RaceState::OnDeactivate() {}
 
 namespace {
 
-// The held-key flag of an arrow key, or null for any other key.
+// The held-key flag of an arrow key or of W, A, S or D, or null for any other key.
 bool* FindKeyFlag(RaceState& race, SDL_Keycode key)
 {
     switch (key) {
@@ -428,8 +428,39 @@ bool* FindKeyFlag(RaceState& race, SDL_Keycode key)
         return &race.keyUp;
     case SDLK_DOWN:
         return &race.keyDown;
+    case SDLK_a:
+        return &race.letterKeys.left;
+    case SDLK_d:
+        return &race.letterKeys.right;
+    case SDLK_w:
+        return &race.letterKeys.up;
+    case SDLK_s:
+        return &race.letterKeys.down;
     default:
         return nullptr;
+    }
+}
+
+// A stick or trigger holds its direction once pushed past a third of its travel.
+constexpr Sint16 kAxisThreshold = 32767 / 3;
+
+// The controller with this instance id, added on its first event.
+Gamepad& FindGamepad(std::vector<Gamepad>& gamepads, SDL_JoystickID id)
+{
+    for (Gamepad& gamepad : gamepads) {
+        if (gamepad.id == id) {
+            return gamepad;
+        }
+    }
+    gamepads.push_back(Gamepad{id});
+    return gamepads.back();
+}
+
+void SetButton(std::vector<Gamepad>& gamepads, const SDL_ControllerButtonEvent& event, bool held)
+{
+    // Button numbers come from the device; one this version of SDL does not name is ignored.
+    if (event.button < SDL_CONTROLLER_BUTTON_MAX) {
+        FindGamepad(gamepads, event.which).buttons[event.button] = held;
     }
 }
 
@@ -449,19 +480,69 @@ void RaceState::OnKeyUp(SDL_Keysym keysym)
     }
 }
 
+void RaceState::OnControllerButtonDown(SDL_ControllerButtonEvent event) { SetButton(gamepads, event, true); }
+
+void RaceState::OnControllerButtonUp(SDL_ControllerButtonEvent event) { SetButton(gamepads, event, false); }
+
+void RaceState::OnControllerAxisMotion(SDL_ControllerAxisEvent event)
+{
+    if (event.axis < SDL_CONTROLLER_AXIS_MAX) {
+        FindGamepad(gamepads, event.which).axes[event.axis] = event.value;
+    }
+}
+
+void RaceState::OnControllerRemoved(SDL_JoystickID controller)
+{
+    // A controller pulled out sends no releases: everything it held is let go here.
+    for (auto it = gamepads.begin(); it != gamepads.end(); ++it) {
+        if (it->id == controller) {
+            gamepads.erase(it);
+            return;
+        }
+    }
+}
+
+HeldDirections Gamepad::GetHeldDirections() const
+{
+    const Sint16 stickX = axes[SDL_CONTROLLER_AXIS_LEFTX];
+    HeldDirections held;
+    held.left = buttons[SDL_CONTROLLER_BUTTON_DPAD_LEFT] || stickX < -kAxisThreshold;
+    held.right = buttons[SDL_CONTROLLER_BUTTON_DPAD_RIGHT] || stickX > kAxisThreshold;
+    held.up = buttons[SDL_CONTROLLER_BUTTON_DPAD_UP] || buttons[SDL_CONTROLLER_BUTTON_A] ||
+              axes[SDL_CONTROLLER_AXIS_TRIGGERRIGHT] > kAxisThreshold;
+    held.down = buttons[SDL_CONTROLLER_BUTTON_DPAD_DOWN] || buttons[SDL_CONTROLLER_BUTTON_B] ||
+                axes[SDL_CONTROLLER_AXIS_TRIGGERLEFT] > kAxisThreshold;
+    return held;
+}
+
+HeldDirections RaceState::GetHeldDirections() const
+{
+    HeldDirections held{keyLeft || letterKeys.left, keyRight || letterKeys.right, keyUp || letterKeys.up,
+                        keyDown || letterKeys.down};
+    for (const Gamepad& gamepad : gamepads) {
+        const HeldDirections pad = gamepad.GetHeldDirections();
+        held.left = held.left || pad.left;
+        held.right = held.right || pad.right;
+        held.up = held.up || pad.up;
+        held.down = held.down || pad.down;
+    }
+    return held;
+}
+
 Vector2 RaceState::GetControl() const
 {
+    const HeldDirections held = GetHeldDirections();
     Vector2 control;
-    if (keyLeft) {
+    if (held.left) {
         control.x = -1.0f;
     }
-    if (keyRight) {
+    if (held.right) {
         control.x = control.x + 1.0f;
     }
-    if (keyUp) {
+    if (held.up) {
         control.y = 1.0f;
     }
-    if (keyDown) {
+    if (held.down) {
         control.y = control.y - 1.0f;
     }
     return control;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <list>
+#include <vector>
 
 #include "orvo/orvo.h"
 
@@ -48,8 +49,26 @@ public:
     void Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset);
 };
 
-// The game's one state: owns the scene, turns the arrow keys into the car's control and keeps the
-// camera on the mean of the car's recent look-ahead points.
+// The four directions of the control, each held or not.
+struct HeldDirections {
+    bool left = false;
+    bool right = false;
+    bool up = false;
+    bool down = false;
+};
+
+// What one game controller holds, as its latest events left it.
+struct Gamepad {
+    SDL_JoystickID id;
+    bool buttons[SDL_CONTROLLER_BUTTON_MAX] = {};
+    Sint16 axes[SDL_CONTROLLER_AXIS_MAX] = {};
+
+    // The directions its D-pad, left stick, triggers and A and B buttons hold.
+    HeldDirections GetHeldDirections() const;
+};
+
+// The game's one state: owns the scene, turns the keys and controllers into the car's control and
+// keeps the camera on the mean of the car's recent look-ahead points.
 class RaceState : public orvo::State {
 public:
     orvo::Camera camera;
@@ -65,6 +84,8 @@ public:
     bool keyRight = false;
     bool keyUp = false;
     bool keyDown = false;
+    HeldDirections letterKeys;     // W, A, S and D, which act as the arrows
+    std::vector<Gamepad> gamepads; // those that have sent an event, in order of their first
 
     explicit RaceState(orvo::Game* game);
     ~RaceState() override;
@@ -77,8 +98,14 @@ public:
     void OnKeyUp(SDL_Keysym keysym) override;
     void OnStepPhysicsTime() override;
     void OnStepGraphicsTime() override;
+    void OnControllerButtonDown(SDL_ControllerButtonEvent event) override;
+    void OnControllerButtonUp(SDL_ControllerButtonEvent event) override;
+    void OnControllerAxisMotion(SDL_ControllerAxisEvent event) override;
+    void OnControllerRemoved(SDL_JoystickID controller) override;
 
-    // The control vector of the held keys: opposite keys cancel.
+    // A direction is held while any key or controller holds it.
+    HeldDirections GetHeldDirections() const;
+    // The control vector of the held directions: opposite directions cancel.
     orvo::Vector2 GetControl() const;
     // Lays the tiles out around the camera on the fixed world lattice.
     void OrderGrid();

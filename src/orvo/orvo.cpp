@@ -69,8 +69,10 @@ void Game::SetState(State* newState)
 void Game::SetMaximizedViewport(float aspect)
 {
     viewport = FitViewport(viewport, GetContextWidth(), GetContextHeight(), aspect);
-    const SDL_Rect rect{viewport.x, viewport.y, viewport.w, viewport.h};
-    SDL_RenderSetViewport(GetSDLRenderer(), &rect);
+    // SDL keeps a picture of the viewport's size fitted and centred in the window, whatever size
+    // the window takes. In a window of the context's size that is exactly the viewport above, at
+    // scale 1; in full screen it is the same picture scaled, with bars where the aspects differ.
+    SDL_RenderSetLogicalSize(GetSDLRenderer(), viewport.w, viewport.h);
 }
 
 void Game::Run()
@@ -85,25 +87,8 @@ void Game::Run()
         // The whole queue is drained even after a quit request; the frame still completes.
         SDL_Event event;
         while (SDL_PollEvent(&event) != 0) {
-            switch (event.type) {
-            case SDL_KEYDOWN:
-                if (state != nullptr) {
-                    state->OnKeyDown(event.key.keysym);
-                }
-                if (event.key.keysym.sym == SDLK_ESCAPE || event.key.keysym.sym == SDLK_F12) {
-                    quit = true;
-                }
-                break;
-            case SDL_KEYUP:
-                if (state != nullptr) {
-                    state->OnKeyUp(event.key.keysym);
-                }
-                break;
-            case SDL_QUIT:
+            if (HandleEvent(event)) {
                 quit = true;
-                break;
-            default:
-                break;
             }
         }
 
@@ -121,6 +106,65 @@ void Game::Run()
         StepGraphicsTime();
         SDL_RenderPresent(GetSDLRenderer());
         frameStart = SDL_GetTicks64();
+    }
+}
+
+namespace {
+
+bool IsFullScreenKey(const SDL_KeyboardEvent& key)
+{
+    const bool enter = key.keysym.sym == SDLK_RETURN || key.keysym.sym == SDLK_KP_ENTER;
+    // A held key repeats; the screen switches once per press.
+    return key.repeat == 0 && (key.keysym.sym == SDLK_F11 || (enter && (key.keysym.mod & KMOD_ALT) != 0));
+}
+
+} // namespace
+
+bool Game::HandleEvent(const SDL_Event& event)
+{
+    switch (event.type) {
+    case SDL_KEYDOWN:
+        if (state != nullptr) {
+            state->OnKeyDown(event.key.keysym);
+        }
+        if (IsFullScreenKey(event.key)) {
+            ToggleFullScreen();
+        }
+        return event.key.keysym.sym == SDLK_ESCAPE || event.key.keysym.sym == SDLK_F12;
+    case SDL_KEYUP:
+        if (state != nullptr) {
+            state->OnKeyUp(event.key.keysym);
+        }
+        return false;
+    case SDL_CONTROLLERDEVICEADDED:
+        // Here `which` is the device index; every later event names the instance id.
+        SDL_GameControllerOpen(event.cdevice.which);
+        return false;
+    case SDL_CONTROLLERDEVICEREMOVED:
+        SDL_GameControllerClose(SDL_GameControllerFromInstanceID(event.cdevice.which));
+        if (state != nullptr) {
+            state->OnControllerRemoved(event.cdevice.which);
+        }
+        return false;
+    case SDL_CONTROLLERBUTTONDOWN:
+        if (state != nullptr) {
+            state->OnControllerButtonDown(event.cbutton);
+        }
+        return event.cbutton.button == SDL_CONTROLLER_BUTTON_BACK;
+    case SDL_CONTROLLERBUTTONUP:
+        if (state != nullptr) {
+            state->OnControllerButtonUp(event.cbutton);
+        }
+        return false;
+    case SDL_CONTROLLERAXISMOTION:
+        if (state != nullptr) {
+            state->OnControllerAxisMotion(event.caxis);
+        }
+        return false;
+    case SDL_QUIT:
+        return true;
+    default:
+        return false;
     }
 }
 

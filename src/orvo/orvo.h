@@ -33,6 +33,14 @@ public:
     virtual void OnKeyUp(SDL_Keysym keysym) = 0;
     virtual void OnStepPhysicsTime() = 0;
     virtual void OnStepGraphicsTime() = 0;
+
+    // Game controllers, for the states that use them. A controller's instance id stays the same
+    // while it is plugged in; once removed, it sends nothing more, and nothing it held is released
+    // by events of its own.
+    virtual void OnControllerButtonDown(SDL_ControllerButtonEvent event) { (void)event; }
+    virtual void OnControllerButtonUp(SDL_ControllerButtonEvent event) { (void)event; }
+    virtual void OnControllerAxisMotion(SDL_ControllerAxisEvent event) { (void)event; }
+    virtual void OnControllerRemoved(SDL_JoystickID controller) { (void)controller; }
 };
 
 // The number of physics steps the loop must still run so that, at `frameStart`, exactly
@@ -61,9 +69,12 @@ public:
     // state stays alive; its creator deletes it.
     void SetState(State* newState);
     void SetMaximizedViewport(float aspect);
-    // Runs frames until Escape, F12 or a window close request; the physics clock is absolute, so
-    // a slow frame is followed by its catch-up steps.
+    // Runs frames until Escape, F12, a controller's Back button or a window close request; the
+    // physics clock is absolute, so a slow frame is followed by its catch-up steps.
     void Run();
+    // Hands one event to the state; F11 and Alt+Enter switch full screen, and controllers are
+    // opened as they are plugged in. True when the event asks the game to quit.
+    bool HandleEvent(const SDL_Event& event);
     void StepPhysicsTime();
     void StepGraphicsTime();
 };

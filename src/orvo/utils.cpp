@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 #include <SDL_image.h>
 
@@ -20,14 +21,65 @@ int _contextHeight = 0;
 // ---------------------------------------------------------------------------------------------
 // Platform layer
 
+SDL_Point ChooseWindowPosition(int width, int height, const SDL_Rect* usableBounds, int displayCount)
+{
+    const SDL_Rect window{1376, 140, width, height};
+    for (int i = 0; i < displayCount; ++i) {
+        const SDL_Rect& area = usableBounds[i];
+        if (window.x >= area.x && window.y >= area.y && window.x + window.w <= area.x + area.w &&
+            window.y + window.h <= area.y + area.h) {
+            return SDL_Point{window.x, window.y};
+        }
+    }
+    return SDL_Point{static_cast<int>(SDL_WINDOWPOS_CENTERED_DISPLAY(0)),
+                     static_cast<int>(SDL_WINDOWPOS_CENTERED_DISPLAY(0))};
+}
+
+namespace {
+
+// SDL falls back to these when no display answers: the game would run on unseen, with no way to
+// press a key. They are fine when asked for by name, as headless tests do.
+bool RunsWithoutADisplay()
+{
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    const bool invisible =
+        driver != nullptr && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0);
+    return invisible && (requested == nullptr || requested[0] == '\0');
+}
+
+SDL_Point ChooseWindowPositionOnTheseDisplays(int width, int height)
+{
+    std::vector<SDL_Rect> usableBounds;
+    for (int i = 0; i < SDL_GetNumVideoDisplays(); ++i) {
+        SDL_Rect area;
+        if (SDL_GetDisplayUsableBounds(i, &area) == 0) {
+            usableBounds.push_back(area);
+        }
+    }
+    return ChooseWindowPosition(width, height, usableBounds.data(), static_cast<int>(usableBounds.size()));
+}
+
+} // namespace
+
 int InitSDL(int width, int height, bool vsync)
 {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         std::printf("SDL_Init error: %s", SDL_GetError());
         return 1;
     }
+    if (RunsWithoutADisplay()) {
+        std::printf("SDL_Init error: no display was found (SDL fell back to its \"%s\" video driver, which shows "
+                    "nothing); run the game on a desktop, or set DISPLAY",
+                    SDL_GetCurrentVideoDriver());
+        SDL_Quit();
+        return 1;
+    }
+    // Controllers are optional: without them the game runs on the keyboard.
+    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 
-    _SDLWindow = SDL_CreateWindow("Orvo game", 1376, 140, width, height, SDL_WINDOW_SHOWN);
+    const SDL_Point position = ChooseWindowPositionOnTheseDisplays(width, height);
+    _SDLWindow = SDL_CreateWindow("Orvo game", position.x, position.y, width, height, SDL_WINDOW_SHOWN);
     if (_SDLWindow == nullptr) {
         std::printf("SDL_CreateWindow error: %s", SDL_GetError());
         SDL_Quit();
@@ -45,9 +97,18 @@ int InitSDL(int width, int height, bool vsync)
         return 1;
     }
 
+    // The picture keeps the context's size in every window size: in full screen SDL scales it.
+    SDL_RenderSetLogicalSize(_SDLRenderer, width, height);
+
     // Formats that fail to initialise show up as a failed load of the first such file.
     IMG_Init(IMG_INIT_JPG | IMG_INIT_PNG);
     return 0;
+}
+
+void ToggleFullScreen()
+{
+    const bool fullScreen = (SDL_GetWindowFlags(_SDLWindow) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
+    SDL_SetWindowFullscreen(_SDLWindow, fullScreen ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
 }
 
 int ExitSDL()

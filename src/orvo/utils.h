@@ -26,10 +26,21 @@ enum e_FilterMode : int {
     FILTER_BEST = 2,
 };
 
-// Opens the window "Orvo game" at (1376, 140) and its accelerated renderer; 0 on success,
-// 1 (after printing SDL's error) on failure.
+// Opens the window "Orvo game" and its accelerated renderer; 0 on success, 1 (after printing
+// SDL's error) on failure. Where no display answers and SDL falls back to a video driver that
+// shows nothing, start-up fails too, unless that driver was asked for through SDL_VIDEODRIVER.
+// Game controllers are opened when available; without them the game runs on the keyboard.
 int InitSDL(int width, int height, bool vsync);
 int ExitSDL();
+
+// Where a window of the given size opens: at (1376, 140) when it lies wholly inside the usable
+// area of one of the displays, otherwise centred on the primary display.
+SDL_Point ChooseWindowPosition(int width, int height, const SDL_Rect* usableBounds, int displayCount);
+
+// Switches the window between desktop full screen and its window. The renderer draws the same
+// picture in both: SDL scales the fitted viewport into the window, with bars where the aspects
+// differ.
+void ToggleFullScreen();
 
 SDL_Window* GetSDLWindow();
 SDL_Renderer* GetSDLRenderer();
