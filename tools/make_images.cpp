@@ -481,8 +481,7 @@ void drawCar(Canvas& canvas, double pxPerUnit = kCarPxPerUnit)
     fill(canvas, inset(greenhouse, 1.5 * px), rgb(52, 78, 108));
     const Shape windscreen = intersect(inset(greenhouse, 1.5 * px), img(horizontalBand(-0.30, 0.34)));
     fill(canvas, windscreen,
-         verticalGradient(centre - 0.46 * pxPerUnit, rgb(196, 230, 250), centre - 0.12 * pxPerUnit,
-                          rgb(96, 148, 196)));
+         verticalGradient(centre - 0.46 * pxPerUnit, rgb(196, 230, 250), centre - 0.12 * pxPerUnit, rgb(96, 148, 196)));
     const Shape rearWindow = intersect(inset(greenhouse, 1.5 * px), img(horizontalBand(0.62, 0.36)));
     fill(canvas, rearWindow, rgb(70, 104, 140));
 
