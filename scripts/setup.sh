@@ -34,4 +34,4 @@ ORVO_PACKAGE_PACKAGES=(dpkg-dev)
 # What the test suite needs beside: GoogleTest, a virtual X server, the tools that press keys,
 # find windows and take screenshots of the real program, and those that check the installed
 # game's desktop entry and package.
-ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick desktop-file-utils dpkg-dev file)
+ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick desktop-file-utils dpkg-dev)
