@@ -1,5 +1,5 @@
-# Shared by scripts/play and scripts/test: installs, through apt, whichever of the named Debian
-# packages is missing (with sudo when not root), and nothing when all are there.
+# Shared by scripts/play, scripts/test and scripts/package: installs, through apt, whichever of
+# the named Debian packages is missing (with sudo when not root), and nothing when all are there.
 # Source it, then call: orvo_install_packages pkg...
 
 orvo_install_packages() {
@@ -29,6 +29,9 @@ orvo_install_packages() {
 
 # What it takes to build and run the game.
 ORVO_BUILD_PACKAGES=(cmake make g++ pkg-config libsdl2-dev libsdl2-image-dev)
-# What the test suite needs beside: GoogleTest, a virtual X server, and the tools that press keys,
-# find windows and take screenshots of the real program.
-ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick)
+# What making the Debian package needs beside: dpkg-shlibdeps and dpkg-deb.
+ORVO_PACKAGE_PACKAGES=(dpkg-dev)
+# What the test suite needs beside: GoogleTest, a virtual X server, the tools that press keys,
+# find windows and take screenshots of the real program, and those that check the installed
+# game's desktop entry and package.
+ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick desktop-file-utils dpkg-dev)

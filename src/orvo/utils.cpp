@@ -2,6 +2,7 @@
 #include "orvo/utils.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <vector>
 
@@ -137,12 +138,50 @@ const char* GetScaleQualityHint(e_FilterMode mode)
     }
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+// The installed data folder: ORVO_DATA_SUBDIR, relative to the folder that holds the executable,
+// so that an install tree moved as a whole still finds its files. Empty if SDL cannot tell where
+// the executable is.
+fs::path InstalledDataFolder()
+{
+    char* base = SDL_GetBasePath();
+    if (base == nullptr) {
+        return {};
+    }
+    const fs::path folder = (fs::path(base) / ORVO_DATA_SUBDIR).lexically_normal();
+    SDL_free(base);
+    return folder;
+}
+
+} // namespace
+
 SDL_Texture* LoadSDLTexture(const std::string& path, e_FilterMode mode)
 {
-    SDL_Surface* surface = IMG_Load(path.c_str());
+    // A relative path is read from the working directory whenever its folder is there, as when
+    // the game runs from the project root; a game started from anywhere else reads the same
+    // relative path from its installed data folder.
+    std::error_code error;
+    const fs::path cwd = fs::current_path(error);
+    const fs::path folder = fs::path(path).parent_path();
+    fs::path dataFolder;
+    std::string file = path;
+    if (fs::path(path).is_relative() && !folder.empty() && !fs::is_directory(folder, error)) {
+        dataFolder = InstalledDataFolder();
+        file = (dataFolder / path).string();
+    }
+
+    SDL_Surface* surface = IMG_Load(file.c_str());
     if (surface == nullptr) {
-        // Say which file it was before the assertion ends the program.
-        std::fprintf(stderr, "Cannot load image \"%s\": %s\n", path.c_str(), IMG_GetError());
+        // Say which file it was, and where it was looked for, before the assertion ends the program.
+        std::fprintf(stderr, "Cannot load image \"%s\" (working directory %s): %s\n", path.c_str(), cwd.c_str(),
+                     IMG_GetError());
+        if (file != path) {
+            std::fprintf(stderr, "Looked in %s (no such folder) and in %s (the installed data folder)\n",
+                         (cwd / folder).c_str(), (dataFolder / folder).c_str());
+        }
     }
     assert(surface != nullptr);
 
@@ -150,6 +189,10 @@ SDL_Texture* LoadSDLTexture(const std::string& path, e_FilterMode mode)
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, GetScaleQualityHint(mode));
     SDL_Texture* texture = SDL_CreateTextureFromSurface(_SDLRenderer, surface);
     SDL_FreeSurface(surface);
+    if (texture == nullptr) {
+        // For instance an image larger than the renderer's largest texture.
+        std::fprintf(stderr, "Cannot create a texture from image \"%s\": %s\n", file.c_str(), SDL_GetError());
+    }
     assert(texture != nullptr);
     return texture;
 }

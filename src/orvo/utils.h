@@ -51,7 +51,9 @@ int GetContextHeight();
 const char* GetScaleQualityHint(e_FilterMode mode);
 
 // Loads an image file into a new texture of the renderer; the caller owns the texture.
-// A file that cannot be loaded stops the program.
+// A relative path whose folder (such as res/gfx) is absent from the working directory is read
+// from the installed data folder next to the executable instead. A file that cannot be loaded, or
+// turned into a texture, stops the program after saying why on stderr.
 SDL_Texture* LoadSDLTexture(const std::string& path, e_FilterMode mode);
 
 // ---------------------------------------------------------------------------------------------
