@@ -29,6 +29,6 @@ orvo_install_packages() {
 
 # What it takes to build and run the game.
 ORVO_BUILD_PACKAGES=(cmake make g++ pkg-config libsdl2-dev libsdl2-image-dev)
-# What the test suite needs beside: GoogleTest, a virtual X server, and the tools that press keys,
-# find windows and take screenshots of the real program.
-ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick)
+# What the test suite needs beside: GoogleTest, a virtual X server and a window manager, the tools
+# that press keys, find windows and take screenshots of the real program, and the formatter.
+ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox clang-format)

@@ -1,51 +1,99 @@
 #!/usr/bin/env bash
-# The real program seen from outside, as a user runs it: its window, what the window shows, the
-# ways it ends, driving with the arrow keys, and surviving a stopped process.
-# Usage, from the project root: program_test.sh <orvo-game> [case...]   (all cases by default)
+# The real program seen from outside, as a user runs it: its window and what it shows, the ways it
+# ends, driving with the arrow keys, a stopped process catching up, and failed start-ups.
+# Usage, from the project root: program_test.sh <orvo-game> <case>   (a case_<case> function below)
+# Each case starts its own X server (start_x WIDTHxHEIGHT) and, if it needs one, a window manager
+# (start_wm); whatever a case starts is ended on every way out of this script.
 set -uo pipefail
 
-game=$(realpath "$1") cases=("${@:2}")
-[ $# -gt 1 ] || cases=(window screen quit_keys sigterm missing_images driving stopped)
-[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 2800x1000x24" bash "$0" "$game" "${cases[@]}"
-
-root=$PWD work=$(mktemp -d) pid= failures=0
-trap '[ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+game=$(realpath "$1") case=$2
+root=$PWD work=$(mktemp -d) failures=0 pid= started=()
+cleanup() {
+    local each
+    for each in "${started[@]}"; do kill -KILL "$each" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT HUP
 fail() { echo "FAIL [$case]: $*" >&2; failures=$((failures + 1)); }
 
-# Every X client call is bounded in time, so that a stuck step fails instead of blocking.
-bounded() { timeout 15 "$@" || fail "failed or stuck: $*"; }
-
-# Starts the game in directory $1 and sets pid.
-start_game() { (cd "$1" && exec "$game" >"$work/stdout" 2>"$work/stderr") & pid=$!; }
-
-# Starts the game and sets id to its window once the game draws into it, waiting up to 30 s: the
-# window opens before the images load, and only the running loop answers keys and signals.
-open_game() {
-    start_game "$root"
-    for _ in $(seq 300); do
-        id=$(timeout 5 xdotool search --all --onlyvisible --pid "$pid" --name '^Orvo game$' 2>/dev/null | head -n 1)
-        [ -n "$id" ] && [ "$(timeout 5 convert "x:$id" -format '%[fx:round(255*mean)]' info: 2>/dev/null)" -gt 0 ] 2>/dev/null &&
-            sleep 0.2 && return 0
+# Polls command "$@" every 0.1 s until it succeeds or $limit seconds have passed.
+wait_until() {
+    local limit=$1 deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
         sleep 0.1
     done
-    fail "no window appeared"; return 1
+}
+
+# Runs "$@" in the background, killed with SIGKILL should this script die before its cleanup.
+spawn() { setpriv --pdeathsig KILL -- "$@" & started+=($!); }
+
+# Starts an X server with a screen of $1 (WIDTHxHEIGHT) on a display number it chooses itself,
+# and points DISPLAY at it. A server that fails to start is tried again, up to three times.
+start_x() {
+    local try
+    for try in 1 2 3; do
+        rm -f "$work/display"
+        spawn Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log"
+        if wait_until 30 grep -q '[0-9]' "$work/display"; then
+            export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
+            timeout 15 xdpyinfo >/dev/null 2>&1 && return 0
+        fi
+        kill -KILL "${started[-1]}" 2>/dev/null
+    done
+    fail "no X server: $(cat "$work/xvfb.log")"
+    return 1
+}
+
+# Starts openbox on the current display and waits until it manages the screen.
+start_wm() {
+    spawn openbox --sm-disable >/dev/null 2>&1
+    wait_until 30 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+        { fail "the window manager did not start"; return 1; }
+}
+
+# Starts the game in directory $1, its window on X (never SDL's silent fallback), and sets pid.
+start_game() {
+    (cd "$1" && SDL_VIDEODRIVER=x11 exec setpriv --pdeathsig KILL -- "$game" >"$work/stdout" 2>"$work/stderr") &
+    pid=$! started+=($!)
+}
+
+# True once the game's window shows something other than black; sets id. SDL replaces its first
+# window while it creates the renderer, so only a window that draws is the one that stays.
+window_drawn() {
+    id=$(timeout 5 xdotool search --onlyvisible --pid "$pid" --name '^Orvo game$' 2>/dev/null | head -n 1)
+    [ -n "$id" ] && [ "$(timeout 5 convert "x:$id" -format '%[fx:round(255*mean)]' info: 2>/dev/null)" -gt 0 ] 2>/dev/null
+}
+game_gone() { ! kill -0 "$pid" 2>/dev/null; }
+drawn_or_gone() { window_drawn || game_gone; }
+
+# Starts the game in the project root and waits up to 60 s for its window to draw.
+open_game() {
+    start_game "$root"
+    wait_until 60 drawn_or_gone && ! game_gone && return 0
+    fail "no window appeared: $(cat "$work/stderr" "$work/stdout")"
+    return 1
 }
 
 # Waits up to $1 seconds for the game to end and sets status; a game still running then is
 # killed, and its status is 137.
 wait_for_exit() {
-    (sleep "$1" && kill -KILL "$pid") >/dev/null 2>&1 &
-    local watchdog=$!
-    wait "$pid" 2>/dev/null; status=$?
-    kill "$watchdog" 2>/dev/null; pid=
+    wait_until "$1" game_gone || kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    status=$?
 }
 
-# Presses key $1 in the game's window: the game must end with status 0 within a second, having
-# printed nothing to stdout.
+# Every X client call is bounded in time, so that a stuck step fails instead of blocking.
+bounded() { timeout 15 "$@" || fail "failed or stuck: $*"; }
+
+# Ends the game with key $1 pressed in its window: status 0 within 10 s, nothing on stdout.
 quit_with() {
     bounded xdotool windowfocus --sync "$id" key "$1"
-    wait_for_exit 1
-    [ "$status" = 0 ] || fail "$1 ended the game with status $status, not 0 within a second (137: killed)"
+    wait_for_exit 10
+    [ "$status" = 0 ] || fail "$1 ended the game with status $status, not 0 (137: still running, killed)"
     [ ! -s "$work/stdout" ] || fail "printed to stdout: $(head -c 200 "$work/stdout")"
 }
 
@@ -81,7 +129,7 @@ masked_gray() {
 }
 
 case_window() {
-    open_game || return
+    start_x 2800x1000 && open_game || return
     local named info want
     named=$(timeout 5 xdotool search --name '^Orvo game$' | wc -l)
     [ "$named" -eq 1 ] || fail "$named windows titled \"Orvo game\""
@@ -93,7 +141,7 @@ case_window() {
 }
 
 case_screen() {
-    open_game || return
+    start_x 2800x1000 && open_game || return
     bounded import -window "$id" "$work/shot.png"
     quit_with Escape
     expect_car_near_centre "$work/shot.png" parked
@@ -111,25 +159,50 @@ case_screen() {
     [ "$on" -gt 160 ] && [ "$((on - beside))" -gt 60 ] || fail "overlay not on top: grey $on on its marks, $beside beside"
 }
 
-case_quit_keys() { for key in Escape F12; do open_game && quit_with "$key"; done; }
+case_quit_keys() {
+    start_x 2800x1000 || return
+    for key in Escape F12; do open_game && quit_with "$key"; done
+}
+
+# Closing the window is the window manager's doing: openbox closes the focused window on Alt+F4.
+case_window_close() {
+    start_x 2800x1000 && start_wm && open_game || return
+    quit_with alt+F4
+}
 
 case_sigterm() {
-    open_game || return
-    kill -TERM "$pid" && wait_for_exit 1
+    start_x 2800x1000 && open_game || return
+    kill -TERM "$pid" && wait_for_exit 10
     [ "$status" = 0 ] || fail "SIGTERM ended the game with status $status, not 0"
 }
 
 case_missing_images() {
+    start_x 2800x1000 || return
     mkdir -p "$work/empty"
     start_game "$work/empty"
-    wait_for_exit 10
+    wait_for_exit 30
     [ "$status" = 134 ] || fail "without res/gfx the game ended with status $status, not 134 (SIGABRT)"
-    grep -q 'res/gfx/hud.png' "$work/stderr" && grep -q Assertion "$work/stderr" && ! grep -qi segmentation "$work/stderr" ||
-        fail "no assertion naming res/gfx/hud.png: $(cat "$work/stderr")"
+    grep -q 'res/gfx/hud.png' "$work/stderr" || fail "no message naming res/gfx/hud.png: $(cat "$work/stderr")"
+}
+
+# A video system that cannot start, or a renderer that cannot be made: SDL's reason on stdout,
+# then the start-up assertion (SIGABRT). The reason must reach stdout before the abort.
+case_failed_start() {
+    local env prefix
+    while read -r env prefix; do
+        (cd "$root" && exec env -u SDL_RENDER_DRIVER $env "$game" >"$work/stdout" 2>"$work/stderr") &
+        pid=$! started+=($!)
+        wait_for_exit 30
+        [ "$status" = 134 ] || fail "with $env the game ended with status $status, not 134 (SIGABRT)"
+        grep -q "^$prefix .\+" "$work/stdout" || fail "with $env stdout was '$(cat "$work/stdout")', not '$prefix <reason>'"
+    done <<'EOF'
+SDL_VIDEODRIVER=nosuchdriver SDL_Init error:
+SDL_VIDEODRIVER=dummy SDL_CreateRenderer error:
+EOF
 }
 
 case_driving() {
-    open_game || return
+    start_x 2800x1000 && open_game || return
     bounded import -window "$id" "$work/before.png"
     bounded xdotool windowfocus --sync "$id" keydown Up sleep 1 keyup Up
     bounded import -window "$id" "$work/after.png"
@@ -142,13 +215,17 @@ case_driving() {
     expect_car_near_centre "$work/after.png" "after driving"
 }
 
+# Stopped for a second, the game owes some 330 physics steps when it goes on: it runs them, draws
+# again and still answers keys.
 case_stopped() {
-    open_game || return
-    kill -STOP "$pid" && sleep 1 && kill -CONT "$pid" && sleep 0.5
-    kill -0 "$pid" 2>/dev/null || { fail "the game did not survive being stopped"; return; }
+    start_x 2800x1000 && open_game || return
+    kill -STOP "$pid" && sleep 1 && kill -CONT "$pid"
+    wait_until 30 window_drawn || fail "no drawing after the game was continued"
+    game_gone && { fail "the game did not survive being stopped"; return; }
     quit_with Escape
 }
 
-for case in "${cases[@]}"; do "case_$case"; done
-[ "$failures" -eq 0 ] && echo "program_test: ${cases[*]} passed"
+declare -F "case_$case" >/dev/null || { echo "program_test.sh: no case '$case'" >&2; exit 2; }
+"case_$case"
+[ "$failures" -eq 0 ] && echo "program_test: $case passed"
 exit $((failures > 0))
