@@ -2,32 +2,17 @@
 // out for them, invariants over long drives, and a golden trajectory that pins every bit.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
-#include <limits>
 #include <random>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "race.h"
-
-namespace {
 
 using orvo::Vector2;
 constexpr float kPi = 3.1415927f;
 
-uint32_t Bits(float value)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
 // `actual` rounds to the decimal digits given (within half a unit of the last); a whole number is exact.
-void ExpectDigits(float actual, const std::string& digits, const std::string& what)
+static void ExpectDigits(float actual, const std::string& digits, const std::string& what)
 {
     const size_t decimals = digits.find('.') == std::string::npos ? 0 : digits.size() - digits.find('.') - 1;
     const double tolerance = decimals == 0 ? 0 : 0.5000005 * std::pow(10.0, -static_cast<double>(decimals));
@@ -37,18 +22,21 @@ void ExpectDigits(float actual, const std::string& digits, const std::string& wh
 TEST(TyreCurve, MatchesItsTableToTheLastBitForBothParameterSetsAndPassesNaNThrough)
 {
     // Slip, then the cornering (3, 1.8, 1.4) and traction (7, 4, 1.3) forces rounded to float.
-    // clang-format off
-    const float rows[][3] = {
-        {0.0f, 0.0f, 0.0f}, {0.05f, 0.14501847f, 0.31155235f}, {0.1f, 0.27506462f, 0.53686619f},
-        {-0.1f, -0.27506462f, -0.53686619f}, {0.2f, 0.48416993f, 0.80082428f}, {0.5f, 0.80521423f, 1.01089203f},
-        {1.0f, 0.91544443f, 0.99109912f}, {1.5707964f, 0.89165604f, 0.92359394f}, {2.0f, 0.85600626f, 0.87892628f},
-        {5.0f, 0.66155010f, 0.69819707f}};
-    // clang-format on
+    const float rows[][3] = {{0.0f, 0.0f, 0.0f},
+                             {0.05f, 0.14501847f, 0.31155235f},
+                             {0.1f, 0.27506462f, 0.53686619f},
+                             {-0.1f, -0.27506462f, -0.53686619f},
+                             {0.2f, 0.48416993f, 0.80082428f},
+                             {0.5f, 0.80521423f, 1.01089203f},
+                             {1.0f, 0.91544443f, 0.99109912f},
+                             {1.5707964f, 0.89165604f, 0.92359394f},
+                             {2.0f, 0.85600626f, 0.87892628f},
+                             {5.0f, 0.66155010f, 0.69819707f}};
     for (const auto& row : rows) {
-        EXPECT_EQ(Bits(GetPacejkaForce(row[0], 3.0f, 1.8f, 1.4f)), Bits(row[1])) << row[0];
-        EXPECT_EQ(Bits(GetPacejkaForce(row[0], 7.0f, 4.0f, 1.3f)), Bits(row[2])) << row[0];
+        EXPECT_EQ(GetPacejkaForce(row[0], 3.0f, 1.8f, 1.4f), row[1]) << row[0];
+        EXPECT_EQ(GetPacejkaForce(row[0], 7.0f, 4.0f, 1.3f), row[2]) << row[0];
     }
-    EXPECT_TRUE(std::isnan(GetPacejkaForce(std::numeric_limits<float>::quiet_NaN(), 3.0f, 1.8f, 1.4f)));
+    EXPECT_TRUE(std::isnan(GetPacejkaForce(NAN, 3.0f, 1.8f, 1.4f)));
 }
 
 // Each test drives the car of a fresh race, at rest at the origin.
@@ -58,7 +46,7 @@ protected:
     static void TearDownTestSuite() { orvo::Exit(); }
     void Drive(const Vector2& control, int steps)
     {
-        for (int i = 0; i < steps; ++i) {
+        while (steps-- > 0) {
             car.OnStepPhysicsTime(control);
         }
     }
@@ -70,9 +58,8 @@ protected:
     Car& car = *race.car;
 };
 
-// Steps from a known state (heading 0 unless given), checked to the digits worked out for them:
-// velocity, rate of turn, steering and wheel angle, throttle, heading, and the red marker's x (5
-// times the front-left slip angle). A rate of 3.3637 at rest decays to one that turns by 0.01.
+// Steps from a known state, checked to the digits worked out for them; the marker's x is 5 times the
+// front-left slip angle. A rate of 3.3637 at rest decays in the step to one that turns by 0.01.
 TEST_F(CarStep, StepsFromKnownStatesGiveTheWorkedOutValues)
 {
     enum { kVx, kVy, kRate, kSteer, kWheel, kThrottle, kHeading, kMarker };
@@ -92,7 +79,6 @@ TEST_F(CarStep, StepsFromKnownStatesGiveTheWorkedOutValues)
         {"pedal beyond reverse", 0, 0, 0, 0, 0, 0, 0, -1, 1, {{kThrottle, "-0.2"}}},
         {"straight at 10 steering 0.2", 0, -10, 0, 0.2f, 0, 0, 0.2f, 0, 1, {{kWheel, "0.1373901"}, {kVx, "0.0128766"}, {kVy, "-9.9982204"}, {kRate, "0.0129997"}}},
         {"steering 0.5 at 50", 0, -50, 0, 0.5f, 0, 0, 0.5f, 0, 1, {{kWheel, "0.15"}}},
-        {"steering 0.5 at 100", 0, -100, 0, 0.5f, 0, 0, 0.5f, 0, 1, {{kWheel, "0.15"}}},
         {"sliding sideways at 10", 10, 0, 0, 0, 0, 0, 0, 0, 1, {{kWheel, "0.3776707"}, {kVx, "9.937459"}, {kVy, "-0.0121257"}, {kRate, "-0.00080835"}, {kMarker, "-5.965628"}}},
         {"rolling backward at 5", 0, 5, 0, 0, 0, 0, 0, 0, 1, {{kVx, "0"}, {kVy, "5"}, {kRate, "0"}, {kMarker, "0"}}},
         {"creeping, wheels at 0.3", 0, -0.25f, 0, 0.3f, 0.3f, 0, 0.3f, 0, 1, {{kWheel, "0.2851508"}}},
@@ -104,9 +90,7 @@ TEST_F(CarStep, StepsFromKnownStatesGiveTheWorkedOutValues)
         {"up at 49.5 aims at 50", 0, -49.5f, 0, 0, 0, 0, 0, 1, 1, {{kVy, "-49.5455"}}},
         {"up at 50 holds it", 0, -50, 0, 0, 0, 0, 0, 1, 1, {{kVy, "-50.0000"}}},
         {"half pedal rolls freely", 0, 0, 0, 0, 0, 0, 0, 0.5f, 1, {{kVy, "0"}}},
-        {"half reverse rolls freely", 0, 0, 0, 0, 0, 0, 0, -0.5f, 1, {{kVy, "0"}}},
         {"53 steps right from 0", 0, 0, 0, 0, 0, 0, 1, 0, 53, {{kSteer, "0.78539819"}}},
-        {"60 steps right from 0", 0, 0, 0, 0, 0, 0, 1, 0, 60, {{kSteer, "0.78539819"}}},
         {"53 steps back from full", 0, 0, 0, 0.78539819f, 0, 0, 0, 0, 53, {{kSteer, "0"}}},
         {"down from rest for 12 s", 0, 0, 0, 0, 0, 0, 0, -1, 4000, {{kVx, "0"}, {kVy, "10.00"}}},
         {"turning across pi", 0, 0, 3.363783f, 0, 0, 3.14f, 0, 0, 1, {{kHeading, "-3.1331854"}}},
@@ -129,79 +113,70 @@ TEST_F(CarStep, StepsFromKnownStatesGiveTheWorkedOutValues)
     }
 }
 
-TEST_F(CarStep, BrakingFromTopSpeedNeverSpeedsTheCarUp)
-{
-    Drive(Vector2(0.0f, 1.0f), 2000);
-    ASSERT_GT(Speed(), 49.9f);
-    for (int step = 0; car.velocity.y < -1.0f; ++step) {
-        const float before = Speed();
-        car.OnStepPhysicsTime(Vector2(0.0f, -1.0f));
-        ASSERT_LE(Speed(), before) << "braking step " << step;
-        ASSERT_LT(step, 2000) << "still braking";
-    }
-}
-
-TEST_F(CarStep, LongRandomDriveStaysFiniteWithinTopSpeedAndWithTheHeadingWithinPi)
+TEST_F(CarStep, LongRandomDriveStaysFiniteWithinTopSpeedWithTheHeadingWithinPiAndBrakingNeverSpeedsUp)
 {
     // Held arrows drawn afresh every 50 to 150 steps; raw mt19937 output is the same everywhere.
     std::mt19937 random(20240611);
     const auto held = [&](unsigned percent) { return random() % 100 < percent ? 1.0f : 0.0f; };
     Vector2 keys;
     float fastest = 0.0f;
+    int brakingSteps = 0;
     for (int step = 0, next = 0; step < 100000; ++step) {
         if (step == next) {
             next += 50 + static_cast<int>(random() % 101);
             const float left = held(35), right = held(35), up = held(50), down = held(35);
             keys = Vector2(right - left, up - down);
         }
+        const float before = Speed();
+        const bool braking = keys.y < 0 && car.velocity.Dot(Vector2(std::sin(Heading()), -std::cos(Heading()))) > 1.5f;
         car.OnStepPhysicsTime(keys);
+        ASSERT_TRUE(!braking || Speed() <= before) << "braking sped the car up at step " << step;
+        brakingSteps += braking;
         const Vector2& at = car.body->spatial.position;
         for (float value : {at.x, at.y, car.velocity.x, car.velocity.y, car.angularVelocity, car.wheelAngle}) {
             ASSERT_TRUE(std::isfinite(value)) << "step " << step;
         }
         ASSERT_TRUE(Heading() >= -kPi && Heading() <= kPi) << "step " << step << ": " << Heading();
         ASSERT_LE(Speed(), 50.0f) << "step " << step;
-        fastest = std::max(fastest, Speed());
+        fastest = Speed() > fastest ? Speed() : fastest;
     }
-    EXPECT_GT(fastest, 30.0f); // so the checks above cover the fast regime too
+    EXPECT_TRUE(fastest > 30.0f && brakingSteps > 1000) << "the checks cover the fast regime and braking too";
 }
 
-TEST_F(CarStep, SteeringLeftMirrorsSteeringRight)
+TEST_F(CarStep, OverALongDriveLeftMirrorsRight)
 {
-    Car mirrored(&game, &race, Vector2(0.0f, 0.0f), 0.0f);
-    const Vector2 script[][2] = {{{0, 1}, {0, 1}}, {{1, 1}, {-1, 1}}, {{-1, 0}, {1, 0}}, {{0, -1}, {0, -1}}};
-    for (const auto& phase : script) {
+    Car mirrored(&game, &race, Vector2(), 0.0f);
+    for (const Vector2& keys : {Vector2(0, 1), Vector2(1, 1), Vector2(-1, 0), Vector2(0, -1)}) {
         for (int step = 0; step < 400; ++step) {
-            car.OnStepPhysicsTime(phase[0]);
-            mirrored.OnStepPhysicsTime(phase[1]);
-            ASSERT_NEAR(car.body->spatial.position.x, -mirrored.body->spatial.position.x, 1e-3f) << step;
-            ASSERT_NEAR(car.body->spatial.position.y, mirrored.body->spatial.position.y, 1e-3f) << step;
+            car.OnStepPhysicsTime(keys);
+            mirrored.OnStepPhysicsTime(Vector2(-keys.x, keys.y));
+            const Vector2& other = mirrored.body->spatial.position;
+            ASSERT_LT(car.body->spatial.position.GetDistance(Vector2(-other.x, other.y)), 1e-3f) << step;
             ASSERT_NEAR(Heading(), -mirrored.body->spatial.rotation, 1e-4f) << step;
         }
     }
-    EXPECT_GT(std::fabs(car.body->spatial.position.x), 1.0f); // the drive did turn
+    EXPECT_GT(std::fabs(car.body->spatial.position.x), 1.0f) << "the drive turned";
 }
 
 // Any change to the model's numerics changes this hash. Re-record the constant only on purpose,
 // after checking that the change in behaviour is intended, and say why in the commit message.
 TEST_F(CarStep, GoldenTrajectoryEndsInTheRecordedState)
 {
-    Drive(Vector2(0.0f, 1.0f), 900);   // accelerate to about 40
-    Drive(Vector2(1.0f, 1.0f), 400);   // turn right under power
-    Drive(Vector2(-1.0f, 1.0f), 300);  // flick left: the rear lets go
-    Drive(Vector2(-1.0f, 0.0f), 250);  // lift off in the slide
-    Drive(Vector2(1.0f, 0.0f), 200);   // counter-steer
-    Drive(Vector2(0.0f, -1.0f), 600);  // brake to a stop and reverse
-    Drive(Vector2(-1.0f, -1.0f), 300); // reverse turning
-    Drive(Vector2(0.0f, 0.0f), 400);   // roll out
+    // Accelerate, turn right under power, flick left (the rear lets go), lift off in the slide,
+    // counter-steer, brake to a stop and reverse, reverse turning, roll out.
+    const std::pair<Vector2, int> script[] = {{{0, 1}, 900}, {{1, 1}, 400},  {{-1, 1}, 300},  {{-1, 0}, 250},
+                                              {{1, 0}, 200}, {{0, -1}, 600}, {{-1, -1}, 300}, {{0, 0}, 400}};
+    for (const auto& [keys, steps] : script) {
+        Drive(keys, steps);
+    }
     const Vector2& at = car.body->spatial.position;
     uint64_t hash = 14695981039346656037ull; // 64-bit FNV-1a over the little-endian bit patterns
     for (float value : {at.x, at.y, Heading(), car.velocity.x, car.velocity.y, car.angularVelocity}) {
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
         for (int byte = 0; byte < 4; ++byte) {
-            hash = (hash ^ ((Bits(value) >> (8 * byte)) & 0xffu)) * 1099511628211ull;
+            hash = (hash ^ ((bits >> (8 * byte)) & 0xffu)) * 1099511628211ull;
         }
     }
     EXPECT_EQ(hash, 0xf4965e29dbf2db72u) << std::hex << "0x" << hash;
 }
-
-} // namespace

@@ -1,13 +1,10 @@
 // The engine's vector and scalar rules that the car model leans on: lengths that snap to zero,
 // angles and their wrapping, clamps, the S-curve and the sign of zero, down to the rounding.
-#include <cmath>
 
 #include <gtest/gtest.h>
 
 #include "orvo/utils.h"
 #include "orvo/vector2.h"
-
-namespace {
 
 using orvo::Vector2;
 constexpr float kPi = 3.1415927f, kHalfPi = 1.5707964f;
@@ -28,11 +25,8 @@ TEST(Maths, EdgeCasesComeOutExactly)
         {"(5e-07, 2e-06) is not near zero", float(Vector2(5e-07f, 2e-06f).IsNearZero()), 0},
         {"(3, 4) normalized, x", Vector2(3, 4).GetNormalized().x, 0.6f},
         {"(1, 0) turned a quarter clockwise, x", right.GetRotated(kHalfPi).x, -4.371139e-08f},
-        {"(1, 0) turned a quarter clockwise, y", right.GetRotated(kHalfPi).y, 1},
         {"angle of (0, -1)", Vector2(0, -1).GetAngle(), 4.712389f},
-        {"angle of (-1, 0)", Vector2(-1, 0).GetAngle(), kPi},
         {"angle of (1, -1e-30) wraps up to the float 2 pi", Vector2(1, -1e-30f).GetAngle(), 6.2831855f},
-        {"(1, 0) to (0, 1)", right.GetAngleTo(Vector2(0, 1)), kHalfPi},
         {"(2, 0) to (0, -5)", Vector2(2, 0).GetAngleTo(Vector2(0, -5)), -kHalfPi},
         {"anchor (2, 0) pulls (0, 0) to x 1", Vector2(2, 0).EnforceMaximumDeviation(origin, 1).x, 1},
         {"anchor (1, 0) at exactly 1 leaves (0, 0)", right.EnforceMaximumDeviation(origin, 1).x, 0},
@@ -40,17 +34,13 @@ TEST(Maths, EdgeCasesComeOutExactly)
         {"wrap 4 into [-pi, pi]", orvo::ModulateIntoRange(4, -kPi, kPi), -2.2831855f},
         {"wrap pi into [-pi, pi]", orvo::ModulateIntoRange(kPi, -kPi, kPi), kPi},
         {"wrap -pi into [-pi, pi]", orvo::ModulateIntoRange(-kPi, -kPi, kPi), -kPi},
-        {"wrap 10 into [0, 3]", orvo::ModulateIntoRange(10, 0, 3), 1},
         {"wrap -7 into [0, 3]", orvo::ModulateIntoRange(-7, 0, 3), 2},
         {"wrap 1e20 into [0, 3] by its exact remainder", orvo::ModulateIntoRange(1e20f, 0, 3), 2},
         {"wrap -5e9 into [0, 3] by its exact remainder", orvo::ModulateIntoRange(-5e9f, 0, 3), 1},
-        {"clamp 5 to [0, 1]", orvo::Clamp(5, 0, 1), 1},
-        {"clamp -1 to [0, 1]", orvo::Clamp(-1, 0, 1), 0},
         {"clamp 0.5 to [1, 1]", orvo::Clamp(0.5f, 1, 1), 1},
         {"normalized clamp 80 in [0, 50]", orvo::NormalizedClamp(80, 0, 50), 1},
         {"normalized clamp 4 in [2, 10]", orvo::NormalizedClamp(4, 2, 10), 0.25f},
         {"curve keeps the midpoint", orvo::Curve(0.5f, 0.3f), 0.5f},
-        {"curve of 0.25 with amount 0", orvo::Curve(0.25f, 0), 0.25f},
         {"curve of 0.25 with amount 1", orvo::Curve(0.25f, 1), 0.1464466f, 1e-7f},
         {"sign side of -0", float(orvo::SignSide(-0.0f)), 1},
         {"sign side of -1e-30", float(orvo::SignSide(-1e-30f)), -1},
@@ -72,11 +62,3 @@ TEST(Maths, NormalizingANearZeroVectorWarnsOnOneLineAndCarriesOn)
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "[Vector2::GetNormalized] Trying to normalize 0-vector[Vector2::Normalize] Trying to normalize 0-vector");
 }
-
-TEST(MathsDeathTest, ClampsWithBadBoundsStopTheProgramNamingTheBrokenCondition)
-{
-    EXPECT_DEATH(orvo::Clamp(0.5f, 1.0f, 0.0f), "max >= min");
-    EXPECT_DEATH(orvo::NormalizedClamp(1.0f, 1.0f, 1.0f), "max > min");
-}
-
-} // namespace

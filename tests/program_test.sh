@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The real program seen from outside, as a user runs it: its window and what it shows, the ways it
-# ends, driving, a stopped process catching up, and failed start-ups. Usage, from the project root:
-# program_test.sh <orvo-game> <case>, for a function case_<case> below. Each case starts its own X
-# server (start_x WxH) and maybe a window manager (start_wm); all it starts ends on every way out.
+# The real program as a user sees it: its window and what it shows, the ways it ends, driving, a
+# stopped process catching up, failed start-ups. Usage, from the project root: program_test.sh
+# <orvo-game> <case> (a case_<case> below). Each case starts its own X server (start_x WxH) and
+# maybe a window manager (start_wm); whatever it starts is ended on every way out.
 set -uo pipefail
 
 game=$(realpath "$1") case=$2
@@ -17,31 +17,19 @@ wait_until() { local deadline=$((SECONDS + $1)); shift; until "$@"; do [ $SECOND
 # Runs "$@" in the background, killed with SIGKILL should this script die before its cleanup.
 spawn() { setpriv --pdeathsig KILL -- "$@" & started+=($!); }
 
-# Starts an X server with a screen of $1 (WIDTHxHEIGHT) on a display number it chooses itself,
-# and points DISPLAY at it. A server that fails to start is tried again, up to three times.
+# Starts an X server with a screen of $1 (WxH) on a free display that it picks itself; sets DISPLAY.
 start_x() {
-    local try
-    for try in 1 2 3; do
-        rm -f "$work/display"
-        spawn Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log"
-        if wait_until 30 grep -q '[0-9]' "$work/display"; then
-            export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
-            timeout 15 xdpyinfo >/dev/null 2>&1 && return 0
-        fi
-        kill -KILL "${started[-1]}" 2>/dev/null
-    done
-    fail "no X server: $(cat "$work/xvfb.log")" && return 1
+    spawn Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log"
+    wait_until 30 grep -q '[0-9]' "$work/display" || { fail "no X server: $(cat "$work/xvfb.log")"; return 1; }
+    export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
 }
 
-# Starts openbox on the current display and waits until it manages the screen.
 start_wm() {
     spawn openbox --sm-disable >/dev/null 2>&1
-    wait_until 30 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-        { fail "the window manager did not start"; return 1; }
+    wait_until 30 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || { fail "no window manager"; return 1; }
 }
 
-# Starts the game in directory $1 with the environment changes ${@:2} and sets pid. Its window
-# goes to X: SDL must not fall back silently to a driver with no window.
+# Starts the game in directory $1 with environment changes ${@:2}; sets pid. X only, never a silent fallback.
 start_game() {
     (cd "$1" && exec env -u SDL_RENDER_DRIVER SDL_VIDEODRIVER=x11 "${@:2}" setpriv --pdeathsig KILL -- "$game" \
         >"$work/stdout" 2>"$work/stderr") &
@@ -55,19 +43,16 @@ window_drawn() {
     [ -n "$id" ] && [ "$(timeout 5 convert "x:$id" -format '%[fx:round(255*mean)]' info: 2>/dev/null)" -gt 0 ] 2>/dev/null
 }
 game_gone() { ! kill -0 "$pid" 2>/dev/null; }
-drawn_or_gone() { window_drawn || game_gone; }
 
-# Starts the game in the project root and waits up to 60 s for its window to draw.
 open_game() {
     start_game "$root"
-    wait_until 60 drawn_or_gone && ! game_gone && return 0
+    wait_until 60 eval 'window_drawn || game_gone' && ! game_gone && return 0
     fail "no window appeared: $(cat "$work/stderr" "$work/stdout")" && return 1
 }
 
 # Waits up to $1 seconds for the game to end and sets status (137: still running, so killed).
 wait_for_exit() { wait_until "$1" game_gone || kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; status=$?; }
 
-# Every X client call is bounded in time, so that a stuck step fails instead of blocking.
 bounded() { timeout 15 "$@" || fail "failed or stuck: $*"; }
 
 # Ends the game with key $1 pressed in its window: status 0 within 10 s, nothing on stdout.
@@ -82,27 +67,23 @@ quit_with() {
 region_mean() { convert "$1" -crop "$2" +repage -alpha off -format '%[fx:int(255*mean.r)] %[fx:int(255*mean.g)] %[fx:int(255*mean.b)]' info:; }
 distance() { awk -v a="$1" -v b="$2" 'BEGIN { split(a, x); split(b, y); print int(sqrt((x[1]-y[1])^2 + (x[2]-y[2])^2 + (x[3]-y[3])^2)) }'; }
 
-# Pixels in region $2 of image $1 of the car's paint, the commonest opaque colour of its image.
-paint_count() {
-    local paint
+# The car is in view in screenshot $1, nine tenths of the pixels of its paint (the commonest
+# opaque colour of its image) within 150 pixels of the centre.
+expect_car_near_centre() {
+    local paint all near
     paint=$(convert "$root/res/gfx/car.png" -format %c histogram:info:- | sort -rn |
         sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\),255).*/rgb(\1,\2,\3)/p' | head -n 1)
-    convert "$1" -crop "$2" +repage -alpha off -fuzz 8% -fill 'rgb(1,255,2)' -opaque "$paint" \
-        -fuzz 0 -fill black +opaque 'rgb(1,255,2)' -format '%[fx:round(mean.g*w*h)]' info:
-}
-
-# The car is in view in screenshot $1, nine tenths of its paint within 150 pixels of the centre.
-expect_car_near_centre() {
-    local all near
-    all=$(paint_count "$1" 1280x720+0+0) near=$(paint_count "$1" 300x300+490+210)
+    convert "$1" -alpha off -fuzz 8% -fill 'rgb(1,255,2)' -opaque "$paint" -fuzz 0 -fill black +opaque 'rgb(1,255,2)' \
+        "$work/paint.png"
+    all=$(convert "$work/paint.png" -format '%[fx:round(mean.g*w*h)]' info:)
+    near=$(convert "$work/paint.png" -crop 300x300+490+210 -format '%[fx:round(mean.g*w*h)]' info:)
     [ "$all" -ge 60 ] && [ $((near * 10)) -ge $((all * 9)) ] || fail "$2: $near of $all car pixels near the centre"
 }
 
 case_window() {
     start_x 2800x1000 && open_game || return
-    local named info want
-    named=$(timeout 5 xdotool search --name '^Orvo game$' | wc -l)
-    [ "$named" -eq 1 ] || fail "$named windows titled \"Orvo game\""
+    local info want
+    [ "$(timeout 5 xdotool search --name '^Orvo game$' | wc -l)" -eq 1 ] || fail "not one window titled Orvo game"
     info=$(timeout 5 xwininfo -id "$id")
     for want in 'Absolute upper-left X: *1376' 'Absolute upper-left Y: *140' 'Width: *1280' 'Height: *720'; do
         grep -q "$want\$" <<<"$info" || fail "window geometry: no '$want' in $info"
@@ -127,16 +108,10 @@ case_screen() {
     [ "$(distance "$mark" "$below")" -gt 60 ] && [ "${mark%% *}" -gt 150 ] || fail "overlay mark ($mark) not over the ground ($below)"
 }
 
-case_quit_keys() {
-    start_x 2800x1000 || return
-    for key in Escape F12; do open_game && quit_with "$key"; done
-}
+case_quit_keys() { start_x 2800x1000 && for key in Escape F12; do open_game && quit_with "$key"; done; }
 
 # Closing the window is the window manager's doing: openbox closes the focused window on Alt+F4.
-case_window_close() {
-    start_x 2800x1000 && start_wm && open_game || return
-    quit_with alt+F4
-}
+case_window_close() { start_x 2800x1000 && start_wm && open_game && quit_with alt+F4; }
 
 case_sigterm() {
     start_x 2800x1000 && open_game || return
@@ -146,26 +121,19 @@ case_sigterm() {
 
 case_missing_images() {
     start_x 2800x1000 || return
-    mkdir -p "$work/empty"
-    start_game "$work/empty"
-    wait_for_exit 30
+    mkdir "$work/empty" && start_game "$work/empty" && wait_for_exit 30
     [ "$status" = 134 ] || fail "without res/gfx the game ended with status $status, not 134 (SIGABRT)"
     grep -q 'res/gfx/hud.png' "$work/stderr" || fail "no message naming res/gfx/hud.png: $(cat "$work/stderr")"
 }
 
-# A video system that cannot start, or a renderer that cannot be made: SDL's reason on stdout,
-# then the start-up assertion (SIGABRT). The reason must reach stdout before the abort.
+# A video system that cannot start, or a renderer that cannot be made: SDL's reason on stdout
+# (flushed before the start-up assertion aborts), then SIGABRT.
 case_failed_start() {
-    local env prefix
-    while read -r env prefix; do
-        start_game "$root" "$env"
-        wait_for_exit 30
-        [ "$status" = 134 ] || fail "with $env the game ended with status $status, not 134 (SIGABRT)"
-        grep -q "^$prefix .\+" "$work/stdout" || fail "with $env stdout was '$(cat "$work/stdout")', not '$prefix <reason>'"
-    done <<'EOF'
-SDL_VIDEODRIVER=nosuchdriver SDL_Init error:
-SDL_VIDEODRIVER=dummy SDL_CreateRenderer error:
-EOF
+    for driver in nosuchdriver:SDL_Init dummy:SDL_CreateRenderer; do
+        start_game "$root" "SDL_VIDEODRIVER=${driver%:*}" && wait_for_exit 30
+        [ "$status" = 134 ] && grep -q "^${driver#*:} error: ." "$work/stdout" ||
+            fail "with ${driver%:*}: status $status (not 134, SIGABRT), stdout '$(cat "$work/stdout")'"
+    done
 }
 
 case_driving() {
@@ -182,13 +150,11 @@ case_driving() {
     expect_car_near_centre "$work/after.png" "after driving"
 }
 
-# Stopped for a second, the game owes some 330 physics steps when it goes on: it runs them, draws
-# again and still answers keys.
+# Stopped for a second, the game owes some 330 physics steps when it goes on: it catches up and
+# still answers keys.
 case_stopped() {
     start_x 2800x1000 && open_game || return
     kill -STOP "$pid" && sleep 1 && kill -CONT "$pid"
-    wait_until 30 window_drawn || fail "no drawing after the game was continued"
-    game_gone && { fail "the game did not survive being stopped"; return; }
     quit_with Escape
 }
 
