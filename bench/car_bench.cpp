@@ -1,16 +1,46 @@
 // Timings of the car's physics step: the step alone while the car drifts under power, the race
 // state's whole physics step with a full camera list, and the floor that the step's library maths
-// alone costs, for comparison with the step. Run through scripts/bench.
+// alone costs, for comparison with the step. Both steps also report their allocations per step
+// (the "allocs" counter): the car step should make none. Run through scripts/bench.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "race.h"
 
 using orvo::Vector2;
 
+// Every allocation the program makes through operator new, the way the engine, the race and the
+// standard containers they use allocate; the benchmarks report the count per step.
+static long allocationCount = 0;
+
+// Out of line, like the deletes below: inlined, a call to malloc or free would look to the
+// compiler like memory that crosses from one allocation family to the other.
+[[gnu::noinline]] void* operator new(std::size_t size)
+{
+    ++allocationCount;
+    if (void* pointer = std::malloc(size == 0 ? 1 : size)) {
+        return pointer;
+    }
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void* operator new[](std::size_t size) { return operator new(size); }
+[[gnu::noinline]] void operator delete(void* pointer) noexcept { std::free(pointer); }
+[[gnu::noinline]] void operator delete[](void* pointer) noexcept { std::free(pointer); }
+[[gnu::noinline]] void operator delete(void* pointer, std::size_t) noexcept { std::free(pointer); }
+[[gnu::noinline]] void operator delete[](void* pointer, std::size_t) noexcept { std::free(pointer); }
+
 namespace {
+
+// Reports the allocations made since `before` as a count per benchmark iteration.
+void ReportAllocations(benchmark::State& state, long before)
+{
+    state.counters["allocs"] =
+        benchmark::Counter(static_cast<double>(allocationCount - before), benchmark::Counter::kAvgIterations);
+}
 
 constexpr float kHalfPi = 1.5707964f;
 const Vector2 kUp(0.0f, 1.0f);
@@ -77,6 +107,7 @@ void CarStepWhileDrifting(benchmark::State& state)
 {
     Car& car = *race->car;
     int untilRestore = 0;
+    const long allocationsBefore = allocationCount;
     for (auto _ : state) {
         if (untilRestore == 0) {
             drifting.ApplyTo(car);
@@ -85,6 +116,7 @@ void CarStepWhileDrifting(benchmark::State& state)
         --untilRestore;
         car.OnStepPhysicsTime(kUpRight);
     }
+    ReportAllocations(state, allocationsBefore);
     benchmark::DoNotOptimize(car.velocity);
 }
 BENCHMARK(CarStepWhileDrifting);
@@ -100,6 +132,7 @@ void RaceStepWithFullCameraList(benchmark::State& state)
         race->OnStepPhysicsTime();
     }
     int untilRestore = 0;
+    const long allocationsBefore = allocationCount;
     for (auto _ : state) {
         if (untilRestore == 0) {
             drifting.ApplyTo(*race->car);
@@ -108,6 +141,7 @@ void RaceStepWithFullCameraList(benchmark::State& state)
         --untilRestore;
         race->OnStepPhysicsTime();
     }
+    ReportAllocations(state, allocationsBefore);
     state.counters["cameraTargets"] = static_cast<double>(race->cameraTargets.size());
     race->keyUp = false;
     race->keyRight = false;

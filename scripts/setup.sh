@@ -31,7 +31,8 @@ orvo_install_packages() {
 ORVO_BUILD_PACKAGES=(cmake make g++ pkg-config libsdl2-dev libsdl2-image-dev)
 # What making the Debian package needs beside: dpkg-shlibdeps and dpkg-deb.
 ORVO_PACKAGE_PACKAGES=(dpkg-dev)
-# What the test suite needs beside: GoogleTest, a virtual X server, the tools that press keys,
-# find windows and take screenshots of the real program, and those that check the installed
-# game's desktop entry and package.
-ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick desktop-file-utils dpkg-dev)
+# What the test suite needs beside: GoogleTest, a virtual X server and a window manager, the tools
+# that press keys, find windows and take screenshots of the real program, those that check the
+# installed game's desktop entry and package, and the formatter.
+ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox desktop-file-utils dpkg-dev
+    clang-format)

@@ -1,196 +1,97 @@
-// The main loop driven through SDL's event queue on the software renderer with no display: the calls
-// a state receives and their order, when a quit takes effect, and the catch-up of the physics clock.
-#include <algorithm>
-#include <cstdint>
-#include <functional>
-#include <initializer_list>
-#include <string>
-#include <utility>
-#include <vector>
+// The main loop fed through SDL's event queue on the software renderer with no display: the calls
+// a state receives and their order, when a quit takes effect, and the physics clock's catch-up.
 
 #include <gtest/gtest.h>
 
 #include "orvo/orvo.h"
 
-namespace {
-
 using Log = std::vector<std::string>;
 
-// Pushes key events (or any other event type) in order; SDL_PushEvent also serves SDL's timer thread.
-void Push(std::initializer_list<std::pair<Uint32, SDL_Keycode>> events)
+static void Push(Uint32 type, SDL_Keycode sym = 0)
 {
-    for (const auto& [type, sym] : events) {
-        SDL_Event event{};
-        event.key.type = type;
-        event.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
-        event.key.keysym.sym = sym;
-        SDL_PushEvent(&event);
-    }
+    SDL_Event event{};
+    event.key.type = type;
+    event.key.keysym.sym = sym;
+    SDL_PushEvent(&event);
 }
 
-// Writes every call it receives to a log it may share with other states, and to its own log split
-// into frames, each ending with its "graphics" line; the test may react to each line.
-class RecordingState : public orvo::State {
-public:
-    RecordingState(orvo::Game* game, Log& log, std::string prefix = "")
-        : orvo::State(game), log(log), prefix(std::move(prefix))
-    {
-    }
-    ~RecordingState() override { log.push_back(prefix + "destroyed"); }
-
-    void OnActivate() override { Write("activate"); }
-    void OnDeactivate() override { Write("deactivate"); }
-    void OnKeyDown(SDL_Keysym keysym) override { Write(std::string("down ") + SDL_GetKeyName(keysym.sym)); }
-    void OnKeyUp(SDL_Keysym keysym) override { Write(std::string("up ") + SDL_GetKeyName(keysym.sym)); }
-    void OnStepPhysicsTime() override { Write("physics"); }
+// Logs every call but the physics steps, which it counts per frame. Once it has drawn frame 2 it
+// waits `delayMs` and pushes the events `later`.
+struct RecordingState : orvo::State {
+    using orvo::State::State;
+    void OnActivate() override {}
+    void OnDeactivate() override {}
+    void OnKeyUp(SDL_Keysym keysym) override { log.push_back(std::string("up ") + SDL_GetKeyName(keysym.sym)); }
+    void OnKeyDown(SDL_Keysym keysym) override { log.push_back(std::string("down ") + SDL_GetKeyName(keysym.sym)); }
+    void OnStepPhysicsTime() override { ++steps.back(); }
     void OnStepGraphicsTime() override
     {
-        drawn.emplace_back(game->stepCount, SDL_GetTicks64());
-        Write("graphics");
-    }
-
-    std::function<void(const std::string& line)> react;
-    std::vector<Log> frames;
-    std::vector<std::pair<int64_t, uint64_t>> drawn; // the step count and the ticks at each drawing
-
-private:
-    void Write(const std::string& line)
-    {
-        if (frames.empty() || frames.back().back() == "graphics") {
-            frames.emplace_back();
-        }
-        frames.back().push_back(line);
-        log.push_back(prefix + line);
-        if (react) {
-            react(log.back());
+        log.push_back("graphics " + std::to_string(steps.size()));
+        steps.push_back(0);
+        if (steps.size() == 3) {
+            SDL_Delay(delayMs);
+            for (const auto& [type, sym] : later) {
+                Push(type, sym);
+            }
         }
     }
-
-    Log& log;
-    std::string prefix;
+    Log log;
+    std::vector<int> steps{0}; // in each frame so far, the last one still under way
+    std::vector<std::pair<Uint32, SDL_Keycode>> later;
+    Uint32 delayMs = 0;
 };
-
-int CountSteps(const Log& lines) { return static_cast<int>(std::count(lines.begin(), lines.end(), "physics")); }
 
 class GameLoop : public testing::Test {
 protected:
-    // SDL starts once per process. A failure is reported by every test rather than by the suite
-    // set-up, which would only show the tests as skipped.
-    static void SetUpTestSuite()
-    {
-        SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
-        initResult = orvo::InitSDL(1280, 720, false);
-    }
+    static void SetUpTestSuite() { ASSERT_EQ(orvo::InitSDL(1280, 720, false), 0) << SDL_GetError(); }
     static void TearDownTestSuite() { orvo::ExitSDL(); }
-
-    void SetUp() override
-    {
-        ASSERT_EQ(initResult, 0) << "InitSDL failed";
-        SDL_PumpEvents();
-        SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
-        game.state = &state;
-    }
-
-    static inline int initResult = -1;
     orvo::Game game{8, 3};
-    Log log;
-    RecordingState state{&game, log};
 };
 
-class GameLoopQuitKey : public GameLoop, public testing::WithParamInterface<SDL_Keycode> {};
-
-INSTANTIATE_TEST_SUITE_P(EscapeAndF12, GameLoopQuitKey, testing::Values(SDLK_ESCAPE, SDLK_F12),
-                         [](const testing::TestParamInfo<SDL_Keycode>& info) {
-                             return std::string(SDL_GetKeyName(info.param));
-                         });
-
-// The first frame forwards its queue in order and runs no step; the quit frame still handles the
-// rest of its queue, runs its due steps and draws.
-TEST_P(GameLoopQuitKey, ForwardsTheQueueInOrderAndQuitsOnlyOnceTheFrameIsDrawn)
+// The first frame forwards its queue in order and runs no step; the quit frame, after a slow one,
+// still handles the rest of its queue, catches up on the steps due and draws.
+TEST_F(GameLoop, EscapeF12AndClosingTheWindowEndTheLoopOnceTheirFrameHasCaughtUpAndIsDrawn)
 {
-    Push({{SDL_KEYUP, GetParam()}, {SDL_KEYDOWN, SDLK_a}, {SDL_KEYUP, SDLK_a}, {SDL_KEYDOWN, SDLK_b}});
-    state.react = [this](const std::string& line) {
-        if (line == "graphics" && state.drawn.size() == 2) {
-            Push({{SDL_KEYDOWN, GetParam()}, {SDL_KEYDOWN, SDLK_c}, {SDL_KEYUP, GetParam()}});
+    for (const auto& [type, sym] :
+         {std::pair<Uint32, SDL_Keycode>{SDL_KEYDOWN, SDLK_ESCAPE}, {SDL_KEYDOWN, SDLK_F12}, {SDL_QUIT, 0}}) {
+        RecordingState state(&game);
+        game.state = &state, game.stepCount = 0;
+        Push(SDL_KEYUP, sym);
+        Push(SDL_KEYDOWN, SDLK_a);
+        state.later = {{type, sym}, {SDL_KEYDOWN, SDLK_c}}, state.delayMs = 30;
+        game.Run();
+        const std::string name = SDL_GetKeyName(sym);
+        Log expected = {"up " + name, "down A", "graphics 1", "graphics 2", "down " + name, "down C", "graphics 3"};
+        if (type == SDL_QUIT) {
+            expected.erase(expected.begin() + 4);
         }
-    };
-    game.Run();
-    const std::vector<Log>& frames = state.frames;
-
-    ASSERT_EQ(frames.size(), 3u) << testing::PrintToString(log);
-    const std::string quit = SDL_GetKeyName(GetParam());
-    EXPECT_EQ(frames[0], (Log{"up " + quit, "down A", "up A", "down B", "graphics"})) << "key-up never quits";
-    const Log& last = frames[2];
-    ASSERT_GE(last.size(), 4u) << testing::PrintToString(last);
-    EXPECT_EQ(Log(last.begin(), last.begin() + 3), (Log{"down " + quit, "down C", "up " + quit}));
-    EXPECT_EQ(last.back(), "graphics");
-    // Every frame after the first lasts at least the 8 ms period, so at least 2 steps are due.
-    EXPECT_GE(CountSteps(last), 2);
-    EXPECT_EQ(CountSteps(last), static_cast<int>(last.size()) - 4) << "then only steps, then the drawing";
-    EXPECT_EQ(game.stepCount, CountSteps(log));
-}
-
-TEST_F(GameLoop, WindowCloseRequestEndsTheLoopOnceTheFrameIsDrawn)
-{
-    Push({{SDL_QUIT, 0}, {SDL_KEYDOWN, SDLK_a}});
-    game.Run();
-    EXPECT_EQ(log, (Log{"down A", "graphics"}));
-}
-
-TEST_F(GameLoop, SlowFrameIsFollowedByItsCatchUpStepsOnAnAbsoluteClock)
-{
-    state.react = [this](const std::string& line) {
-        if (line == "graphics" && state.drawn.size() == 3) {
-            SDL_Delay(30);
-        }
-        if (line == "graphics" && state.drawn.size() == 5) {
-            Push({{SDL_KEYDOWN, SDLK_ESCAPE}});
-        }
-    };
-    game.Run();
-    const std::vector<Log>& frames = state.frames;
-
-    ASSERT_EQ(state.drawn.size(), 6u) << testing::PrintToString(log);
-    EXPECT_EQ(CountSteps(frames[0]), 0);
-    EXPECT_GE(CountSteps(frames[3]), 10); // frame 3 starts at least 8 + 30 ms after frame 2 did
-    // Each frame has run the steps due at its start, between the previous frame's drawing and its own.
-    for (size_t frame = 1; frame < frames.size(); ++frame) {
-        const auto [steps, ticks] = state.drawn[frame];
-        EXPECT_GE(steps, static_cast<int64_t>(state.drawn[frame - 1].second - game.startTicks) / 3) << frame;
-        EXPECT_LE(steps, static_cast<int64_t>(ticks - game.startTicks) / 3) << frame;
+        EXPECT_EQ(state.log, expected);
+        EXPECT_EQ(state.steps[0], 0);
+        EXPECT_GE(state.steps[2], 10) << "frame 3 starts at least 30 ms after frame 2 did";
     }
 }
 
-TEST_F(GameLoop, WithoutAStateTheClockStillCountsStepsAndEscapeStillQuits)
+TEST_F(GameLoop, WithoutAStateAStepChangesNothingAndEscapeStillQuits)
 {
-    game.state = nullptr;
     game.StepPhysicsTime(); // only the loop counts steps
     EXPECT_EQ(game.stepCount, 0);
-    const auto pushEscape = [](Uint32, void*) -> Uint32 {
-        Push({{SDL_KEYDOWN, SDLK_ESCAPE}});
-        return 0; // once
-    };
-    ASSERT_NE(SDL_AddTimer(50, pushEscape, nullptr), 0) << SDL_GetError();
-    game.Run();
-    EXPECT_GE(game.stepCount, 10); // 50 ms of 3 ms steps, less the frame that was under way
-    EXPECT_LE(game.stepCount, static_cast<int64_t>(SDL_GetTicks64() - game.startTicks) / 3);
+    Push(SDL_KEYDOWN, SDLK_ESCAPE);
+    game.Run(); // returns, or the test times out
 }
 
-// A state installed by a key handler receives the rest of the frame; the old one stays alive.
-TEST_F(GameLoop, SetStateDeactivatesTheOldStateThenActivatesTheNewOneOnce)
+TEST(CountDuePhysicsSteps, KeepsTheClockAbsoluteAndNeverGoesNegative)
 {
-    RecordingState second(&game, log, "B ");
-    game.state = nullptr;
-    game.SetState(&state);
-    state.react = [&](const std::string& line) {
-        if (line == "down S") {
-            game.SetState(&second);
-        }
+    const struct {
+        uint64_t frameStart, startTicks;
+        int64_t stepCount, expectedDue;
+    } cases[] = {
+        {1000, 1000, 0, 0},                            // the first frame runs no step
+        {1005, 1000, 5, 0},                            // ahead of the clock: nothing, not a negative count
+        {1000 + (1ull << 31) + 5, 1000, 715827883, 1}, // more than 2^31 ms (24.8 days) since the start
+        {5000000000 + 75ull * 86400000 + 2, 5000000000, 2159999990, 10}, // more than 2^31 steps of 3 ms
     };
-    Push({{SDL_KEYDOWN, SDLK_s}, {SDL_KEYDOWN, SDLK_x}, {SDL_KEYDOWN, SDLK_ESCAPE}});
-    game.Run();
-    EXPECT_EQ(log, (Log{"activate", "down S", "deactivate", "B activate", "B down X", "B down Escape", "B graphics"}));
-    EXPECT_EQ(game.state, &second);
+    for (const auto& c : cases) {
+        EXPECT_EQ(orvo::CountDuePhysicsSteps(c.frameStart, c.startTicks, 3, c.stepCount), c.expectedDue)
+            << "frame at " << c.frameStart << ", start " << c.startTicks << ", " << c.stepCount << " steps run";
+    }
 }
-
-} // namespace
