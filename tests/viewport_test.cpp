@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "orvo/orvo.h"
 
 using orvo::Spatial;
@@ -32,6 +34,28 @@ TEST(FitViewport, CentresTheLargestRectangleOfTheRatioWithTheOddPixelInTheRightO
     for (const auto& c : cases) {
         EXPECT_EQ(Of(orvo::FitViewport({5, 6, 7, 8}, c.windowWidth, c.windowHeight, c.aspect)), c.expected)
             << c.windowWidth << "x" << c.windowHeight << " ratio " << c.aspect;
+    }
+}
+
+// The window keeps its place only where all of it lies on one display's usable area.
+TEST(WindowPosition, KeepsItsPlaceWhereItFitsOnOneDisplayAndIsCentredOnTheFirstOtherwise)
+{
+    const int centred = SDL_WINDOWPOS_CENTERED_DISPLAY(0);
+    const struct {
+        std::vector<SDL_Rect> displays;
+        int x, y;
+    } cases[] = {
+        {{{0, 0, 2800, 1000}}, 1376, 140},
+        {{{0, 0, 2656, 860}}, 1376, 140},                                // to the last pixel
+        {{{0, 0, 2655, 860}}, centred, centred},                         // one short
+        {{{0, 0, 1920, 1080}}, centred, centred},                        // a common screen
+        {{{0, 0, 1280, 720}, {1280, 0, 1920, 1080}}, 1376, 140},         // wholly on the second display
+        {{{0, 0, 1920, 1080}, {1920, 0, 1920, 1080}}, centred, centred}, // across two displays
+        {{}, centred, centred},
+    };
+    for (const auto& c : cases) {
+        const SDL_Point at = orvo::ChooseWindowPosition(1280, 720, c.displays.data(), int(c.displays.size()));
+        EXPECT_EQ(std::make_pair(at.x, at.y), std::make_pair(c.x, c.y)) << c.displays.size() << " displays";
     }
 }
 
