@@ -17,9 +17,10 @@ wait_until() { local deadline=$((SECONDS + $1)); shift; until "$@"; do [ $SECOND
 # Runs "$@" in the background, killed with SIGKILL should this script die before its cleanup.
 spawn() { setpriv --pdeathsig KILL -- "$@" & started+=($!); }
 
-# Starts an X server with a screen of $1 (WxH) on a free display that it picks itself; sets DISPLAY.
+# Starts an X server with a screen of $1 (WxH) on a free display it picks itself; sets DISPLAY. Without
+# -noreset it resets when its last client (a game, an xdotool poll) leaves, refusing connections then.
 start_x() {
-    spawn Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log"
+    spawn Xvfb -displayfd 3 -noreset -screen 0 "$1x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log"
     wait_until 30 grep -q '[0-9]' "$work/display" || { fail "no X server: $(cat "$work/xvfb.log")"; return 1; }
     export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
 }
@@ -47,7 +48,7 @@ game_gone() { ! kill -0 "$pid" 2>/dev/null; }
 open_game() {
     start_game "$root"
     wait_until 60 eval 'window_drawn || game_gone' && ! game_gone && return 0
-    fail "no window appeared: $(cat "$work/stderr" "$work/stdout")" && return 1
+    fail "no window appeared on $DISPLAY: $(cat "$work/stderr" "$work/stdout" "$work/xvfb.log")" && return 1
 }
 
 # Waits up to $1 seconds for the game to end and sets status (137: still running, so killed).
@@ -114,8 +115,7 @@ case_quit_keys() { start_x 2800x1000 && for key in Escape F12; do open_game && q
 case_window_close() { start_x 2800x1000 && start_wm && open_game && quit_with alt+F4; }
 
 case_sigterm() {
-    start_x 2800x1000 && open_game || return
-    kill -TERM "$pid" && wait_for_exit 10
+    start_x 2800x1000 && open_game && kill -TERM "$pid" && wait_for_exit 10 || return
     [ "$status" = 0 ] || fail "SIGTERM ended the game with status $status, not 0"
 }
 
