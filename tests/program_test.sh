@@ -68,18 +68,27 @@ quit_with() {
 region_mean() { convert "$1" -crop "$2" +repage -alpha off -format '%[fx:int(255*mean.r)] %[fx:int(255*mean.g)] %[fx:int(255*mean.b)]' info:; }
 distance() { awk -v a="$1" -v b="$2" 'BEGIN { split(a, x); split(b, y); print int(sqrt((x[1]-y[1])^2 + (x[2]-y[2])^2 + (x[3]-y[3])^2)) }'; }
 
-# The car is in view in screenshot $1, nine tenths of the pixels of its paint (the commonest
-# opaque colour of its image) within 150 pixels of the centre.
-expect_car_near_centre() {
+# True when the car is in view in screenshot $1, nine tenths of the pixels of its paint (the
+# commonest opaque colour of its image) within 150 pixels of the centre; sets seen.
+car_near_centre() {
     local paint all near
     paint=$(convert "$root/res/gfx/car.png" -format %c histogram:info:- | sort -rn |
         sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\),255).*/rgb(\1,\2,\3)/p' | head -n 1)
     convert "$1" -alpha off -fuzz 8% -fill 'rgb(1,255,2)' -opaque "$paint" -fuzz 0 -fill black +opaque 'rgb(1,255,2)' \
         "$work/paint.png"
     all=$(convert "$work/paint.png" -format '%[fx:round(mean.g*w*h)]' info:)
-    near=$(convert "$work/paint.png" -crop 300x300+490+210 -format '%[fx:round(mean.g*w*h)]' info:)
-    [ "$all" -ge 60 ] && [ $((near * 10)) -ge $((all * 9)) ] || fail "$2: $near of $all car pixels near the centre"
+    near=$(convert "$work/paint.png" -gravity center -crop 300x300+0+0 -format '%[fx:round(mean.g*w*h)]' info:)
+    seen="$near of $all car pixels near the centre"
+    [ "$all" -ge 60 ] && [ $((near * 10)) -ge $((all * 9)) ]
 }
+expect_car_near_centre() { car_near_centre "$1" || fail "$2: $seen"; }
+
+# The game window's "x y width height" on the screen.
+window_geometry() {
+    timeout 5 xwininfo -id "$id" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+        /Width/ { w = $NF } /Height/ { h = $NF } END { print x, y, w, h }'
+}
+geometry_is() { [ "$(window_geometry)" = "$1" ]; }
 
 case_window() {
     start_x 2800x1000 && open_game || return
@@ -136,18 +145,64 @@ case_failed_start() {
     done
 }
 
-case_driving() {
+# Holding key $1 for a second moves the ground past the camera, which keeps the car in the middle.
+drive_with() {
     start_x 2800x1000 && open_game || return
     bounded import -window "$id" "$work/before.png"
-    bounded xdotool windowfocus --sync "$id" keydown Up sleep 1 keyup Up
+    bounded xdotool windowfocus --sync "$id" keydown "$1" sleep 1 keyup "$1"
     bounded import -window "$id" "$work/after.png"
     quit_with Escape
-    # The ground moved past the camera while the camera kept the car in the middle.
     local change
     change=$(compare -metric RMSE -extract 1100x200+90+40 "$work/before.png" "$work/after.png" null: 2>&1 |
         sed 's/.*(\(.*\))/\1/')
-    awk -v c="$change" 'BEGIN { exit !(c > 0.03) }' || fail "the ground did not move (RMSE $change)"
-    expect_car_near_centre "$work/after.png" "after driving"
+    awk -v c="$change" 'BEGIN { exit !(c > 0.03) }' || fail "$1: the ground did not move (RMSE $change)"
+    expect_car_near_centre "$work/after.png" "after driving with $1"
+}
+case_driving() { drive_with Up; }
+case_driving_wasd() { drive_with w; }
+
+# On a common screen the fixed place (1376, 140) would leave most of the window off screen.
+case_common_screen() {
+    start_x 1920x1080 && open_game || return
+    local x y w h
+    read -r x y w h <<<"$(window_geometry)"
+    [ "$x" -ge 0 ] && [ "$y" -ge 0 ] && [ $((x + w)) -le 1920 ] && [ $((y + h)) -le 1080 ] ||
+        fail "the window at ($x, $y), $w x $h, is not wholly on the 1920 x 1080 screen"
+    quit_with Escape
+}
+
+# F11 fills the screen with the same picture scaled, the car still in its middle; Alt+Enter brings
+# the window back as it was. Full screen needs a window manager that does it.
+car_centred_full_screen() { timeout 15 import -window "$id" "$work/full.png" 2>/dev/null && car_near_centre "$work/full.png"; }
+case_full_screen() {
+    start_x 2800x1000 && start_wm && open_game || return
+    local window
+    window=$(window_geometry)
+    bounded xdotool windowfocus --sync "$id" key F11
+    wait_until 30 geometry_is "0 0 2800 1000" || fail "F11: the window is at $(window_geometry), not on the whole screen"
+    wait_until 30 car_centred_full_screen || fail "full screen: $seen"
+    bounded xdotool windowfocus --sync "$id" key alt+Return
+    wait_until 30 geometry_is "$window" || fail "Alt+Enter: the window is at $(window_geometry), not back at $window"
+    quit_with Escape
+}
+
+# Starts the game from the project root with no display to reach, and SDL_VIDEODRIVER=$1 if given.
+start_headless() {
+    (unset DISPLAY WAYLAND_DISPLAY SDL_VIDEODRIVER && exec env ${1:+SDL_VIDEODRIVER=$1} \
+        setpriv --pdeathsig KILL -- "$game" >"$work/stdout" 2>"$work/stderr") &
+    pid=$! started+=($!)
+}
+
+# With no display at all the game says so and stops, rather than run unseen; SDL's offscreen driver
+# asked for by name still runs it (up to loading the GL driver, then until SIGTERM ends it cleanly).
+case_no_display() {
+    start_headless && wait_for_exit 30
+    [ "$status" = 134 ] && grep -q '^SDL_Init error: no display was found' "$work/stdout" ||
+        fail "no display: status $status (not 134), stdout '$(cat "$work/stdout")'"
+    start_headless offscreen
+    wait_until 60 grep -q libEGL_mesa "/proc/$pid/maps" && kill -TERM "$pid"
+    wait_for_exit 30
+    [ "$status" = 0 ] || fail "offscreen: status $status, not 0: $(cat "$work/stdout" "$work/stderr")"
 }
 
 # Stopped for a second, the game owes some 330 physics steps when it goes on: it catches up and
