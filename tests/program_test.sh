@@ -45,8 +45,9 @@ window_drawn() {
 }
 game_gone() { ! kill -0 "$pid" 2>/dev/null; }
 
+# Starts the game in directory $1 (the project root by default) and waits for its window to draw.
 open_game() {
-    start_game "$root"
+    start_game "${1:-$root}"
     wait_until 60 eval 'window_drawn || game_gone' && ! game_gone && return 0
     fail "no window appeared on $DISPLAY: $(cat "$work/stderr" "$work/stdout" "$work/xvfb.log")" && return 1
 }
@@ -128,11 +129,56 @@ case_sigterm() {
     [ "$status" = 0 ] || fail "SIGTERM ended the game with status $status, not 0"
 }
 
+# Neither res/gfx in the working directory nor an installed data folder: both places are named.
 case_missing_images() {
     start_x 2800x1000 || return
     mkdir "$work/empty" && start_game "$work/empty" && wait_for_exit 30
     [ "$status" = 134 ] || fail "without res/gfx the game ended with status $status, not 134 (SIGABRT)"
-    grep -q 'res/gfx/hud.png' "$work/stderr" || fail "no message naming res/gfx/hud.png: $(cat "$work/stderr")"
+    local data
+    data=$(realpath -m "$(dirname "$game")/../share/orvo-game/res/gfx")
+    grep -q 'res/gfx/hud.png' "$work/stderr" && grep -qF "$work/empty/res/gfx" "$work/stderr" &&
+        grep -qF "$data" "$work/stderr" || fail "no message naming hud.png, $work/empty/res/gfx and $data: $(cat "$work/stderr")"
+}
+
+# An image larger than the renderer's largest texture: its path and SDL's reason come before the
+# assertion. ImageMagick's own policy stops at 16K pixels wide; a policy file of the test's lifts it.
+case_huge_texture() {
+    mkdir -p "$work/big/res" && cp -r "$root/res/gfx" "$work/big/res/" &&
+        echo '<policymap><policy domain="resource" name="width" value="64KP"/></policymap>' >"$work/policy.xml" &&
+        MAGICK_CONFIGURE_PATH=$work convert -size 20000x64 xc:red "$work/big/res/gfx/hud.png" || fail "no 20000 px image"
+    start_x 2800x1000 && start_game "$work/big" && wait_for_exit 30
+    [ "$status" = 134 ] || fail "status $status, not 134 (SIGABRT)"
+    awk '/texture != nullptr/ { ok = named; exit } /res\/gfx\/hud\.png.*: [[:alpha:]]/ { named = 1 } END { exit !ok }' \
+        "$work/stderr" || fail "no path and reason before the assertion: $(cat "$work/stderr")"
+}
+
+installed=(bin/orvo-game share/orvo-game/res/gfx/{bluedot,car,carshade,grid,hud,reddot,tyre}.png
+    share/applications/orvo-game.desktop share/icons/hicolor/128x128/apps/orvo-game.png)
+
+# Installed into a prefix, the game draws its scene started from /, and again once the prefix moved.
+case_installed() {
+    cmake --install "$(dirname "$game")" --prefix "$work/a" >/dev/null || fail "cmake --install failed"
+    for f in "${installed[@]}"; do [ -s "$work/a/$f" ] || fail "$f not installed"; done
+    local entry=$work/a/share/applications/orvo-game.desktop
+    desktop-file-validate "$entry" || fail "desktop entry rejected"
+    [ "$(grep -cx -e 'Name=Orvo game' -e 'Exec=orvo-game' -e 'Icon=orvo-game' -e 'Categories=Game;' "$entry")" = 4 ] ||
+        fail "the desktop entry does not start orvo-game from the Game menu with its icon"
+    [ "$(identify -format '%w %h %[opaque]' "$work/a/${installed[-1]}")" = "128 128 false" ] || fail "icon not transparent 128 px"
+    start_x 2800x1000 || return
+    for prefix in a moved; do
+        [ "$prefix" = a ] || mv "$work/a" "$work/moved"
+        game=$work/$prefix/bin/orvo-game
+        open_game / && bounded import -window "$id" "$work/shot.png" && quit_with Escape || continue
+        expect_car_near_centre "$work/shot.png" "installed in $prefix"
+    done
+}
+
+case_package() {
+    (cd "$(dirname "$game")" && cpack -G DEB -B "$work/pkg" >/dev/null) || fail "cpack failed"
+    local deb listing
+    deb=$(ls "$work"/pkg/orvo-game_*.deb) && listing=$(dpkg-deb -c "$deb") || { fail "no package"; return; }
+    for f in "${installed[@]}"; do grep -q " \./usr/$f\$" <<<"$listing" || fail "/usr/$f not in the package"; done
+    dpkg-deb -f "$deb" Depends | grep -q libsdl2-image || fail "no dependency on SDL2_image"
 }
 
 # A video system that cannot start, or a renderer that cannot be made: SDL's reason on stdout
