@@ -239,8 +239,12 @@ start_headless() {
     pid=$! started+=($!)
 }
 
-# True once SDL has started in the game and catches SIGTERM (bit 15 of the caught-signal mask).
-catches_sigterm() { (( 0x$(awk '/SigCgt/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0) & 0x4000 )); }
+# True once SDL has started in the game and catches SIGTERM (bit 15 of the caught-signal mask). The
+# shell that starts the game catches it too, until it has become the game.
+catches_sigterm() {
+    [ "$(readlink "/proc/$pid/exe")" = "$game" ] &&
+        (( 0x$(awk '/SigCgt/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0) & 0x4000 ))
+}
 
 # With no display at all the game says so and stops, rather than run unseen; SDL's offscreen driver
 # asked for by name still runs it: SIGTERM, once SDL catches it, ends the main loop with status 0.
