@@ -163,19 +163,20 @@ SDL_Texture* LoadSDLTexture(const std::string& path, e_FilterMode mode)
     // A relative path is read from the working directory whenever its folder is there, as when
     // the game runs from the project root; a game started from anywhere else reads the same
     // relative path from its installed data folder.
-    std::error_code error;
-    const fs::path cwd = fs::current_path(error);
-    const fs::path folder = fs::path(path).parent_path();
+    const fs::path given(path);
+    const fs::path folder = given.parent_path();
     fs::path dataFolder;
     std::string file = path;
-    if (fs::path(path).is_relative() && !folder.empty() && !fs::is_directory(folder, error)) {
+    std::error_code error;
+    if (given.is_relative() && !folder.empty() && !fs::is_directory(folder, error)) {
         dataFolder = InstalledDataFolder();
-        file = (dataFolder / path).string();
+        file = (dataFolder / given).string();
     }
 
     SDL_Surface* surface = IMG_Load(file.c_str());
     if (surface == nullptr) {
         // Say which file it was, and where it was looked for, before the assertion ends the program.
+        const fs::path cwd = fs::current_path(error);
         std::fprintf(stderr, "Cannot load image \"%s\" (working directory %s): %s\n", path.c_str(), cwd.c_str(),
                      IMG_GetError());
         if (file != path) {
