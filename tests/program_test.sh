@@ -25,9 +25,22 @@ start_x() {
     export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
 }
 
+# Starts openbox and waits until it runs its start-up command. It sets _NET_SUPPORTING_WM_CHECK
+# earlier, before it has read its theme and fonts, which on its first start on a new system takes
+# a while (fontconfig's cache is rebuilt); a window mapped meanwhile stays unmanaged and unmapped.
 start_wm() {
-    spawn openbox --sm-disable >/dev/null 2>&1
-    wait_until 30 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || { fail "no window manager"; return 1; }
+    spawn openbox --sm-disable --startup "touch $work/wm-ready" >/dev/null 2>&1
+    wait_until 30 test -e "$work/wm-ready" || { fail "no window manager"; return 1; }
+}
+
+# A window manager that never shows a window: it takes the redirect and ignores every request.
+# Debian's Python, where python3-xlib is, whatever python3 comes first on PATH.
+start_unmapping_wm() {
+    spawn /usr/bin/python3 -c 'import sys; from Xlib import X, display
+d = display.Display(); d.screen().root.change_attributes(event_mask=X.SubstructureRedirectMask); d.sync()
+open(sys.argv[1], "w").close()
+while True: d.next_event()' "$work/wm-ready"
+    wait_until 30 test -e "$work/wm-ready" || { fail "no window manager"; return 1; }
 }
 
 # Starts the game in directory $1 with environment changes ${@:2}; sets pid. X only, never a silent fallback.
@@ -127,6 +140,19 @@ case_window_close() { start_x 2800x1000 && start_wm && open_game && quit_with al
 case_sigterm() {
     start_x 2800x1000 && open_game && kill -TERM "$pid" && wait_for_exit 10 || return
     [ "$status" = 0 ] || fail "SIGTERM ended the game with status $status, not 0"
+}
+
+# Under a window manager that never shows the window, the game waits inside SDL for it to be
+# shown: SIGTERM ends it there, and without one it stops on its own after 30 s, saying why.
+has_window() { [ -n "$(timeout 5 xdotool search --pid "$pid" --name '^Orvo game$' 2>/dev/null)" ]; }
+case_unshown_window() {
+    start_x 2800x1000 && start_unmapping_wm && start_game "$root" || return
+    wait_until 60 has_window || fail "no window created"
+    kill -TERM "$pid" && wait_for_exit 10
+    [ "$status" = 143 ] || fail "SIGTERM while the window is not shown: status $status, not 143 (137: still running)"
+    start_game "$root" && wait_for_exit 120
+    [ "$status" = 134 ] && grep -q '^SDL_CreateWindow error: the window was not shown within 30 seconds' "$work/stdout" ||
+        fail "window never shown: status $status (not 134, SIGABRT), stdout '$(cat "$work/stdout")'"
 }
 
 # Neither res/gfx in the working directory nor an installed data folder: both places are named.

@@ -1,9 +1,14 @@
 // Platform layer over SDL, scalar maths and the scene-node placement and screen mapping.
 #include "orvo/utils.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include <SDL_image.h>
@@ -49,6 +54,75 @@ bool RunsWithoutADisplay()
     return invisible && (requested == nullptr || requested[0] == '\0');
 }
 
+// SDL shows a new window on X11 by waiting, with no time limit, for the X server to report it
+// mapped; a window manager that never maps it (openbox does so to a window mapped while it is
+// still starting) would leave the game waiting unseen for ever. While it lives, this guard gives
+// the window and its renderer kStartUpSeconds to come up, then says so on stdout and stops the
+// program as a failed start-up does. It also lets SIGINT and SIGTERM end the process at once:
+// SDL's handlers would only queue a quit event for a main loop that is not running yet.
+class StartUpGuard {
+public:
+    StartUpGuard()
+    {
+        struct sigaction byDefault = {};
+        byDefault.sa_handler = SIG_DFL;
+        for (int i = 0; i < kSignalCount; ++i) {
+            // A signal that the parent made ignored (SIGINT of a background job) stays ignored.
+            if (sigaction(kSignals[i], nullptr, &saved[i]) == 0 && saved[i].sa_handler != SIG_IGN) {
+                sigaction(kSignals[i], &byDefault, nullptr);
+            }
+        }
+    }
+
+    ~StartUpGuard()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            up = true;
+        }
+        cv.notify_one();
+        if (watchdog.joinable()) {
+            watchdog.join();
+        }
+        for (int i = 0; i < kSignalCount; ++i) {
+            sigaction(kSignals[i], &saved[i], nullptr); // SDL's handler again
+        }
+    }
+
+    StartUpGuard(const StartUpGuard&) = delete;
+    StartUpGuard& operator=(const StartUpGuard&) = delete;
+
+    // The SDL call that the start-up is in, for the message.
+    void Step(const char* name)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        step = name;
+    }
+
+private:
+    static constexpr int kStartUpSeconds = 30;
+    static constexpr int kSignals[] = {SIGINT, SIGTERM};
+    static constexpr int kSignalCount = 2;
+
+    void Watch()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!cv.wait_for(lock, std::chrono::seconds(kStartUpSeconds), [this] { return up; })) {
+            std::printf("%s error: the window was not shown within %d seconds (no window manager mapped it)", step,
+                        kStartUpSeconds);
+            std::fflush(stdout);
+        }
+        assert(up);
+    }
+
+    struct sigaction saved[kSignalCount] = {};
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool up = false;
+    const char* step = "SDL_CreateWindow";
+    std::thread watchdog{&StartUpGuard::Watch, this};
+};
+
 SDL_Point ChooseWindowPositionOnTheseDisplays(int width, int height)
 {
     std::vector<SDL_Rect> usableBounds;
@@ -59,6 +133,26 @@ SDL_Point ChooseWindowPositionOnTheseDisplays(int width, int height)
         }
     }
     return ChooseWindowPosition(width, height, usableBounds.data(), static_cast<int>(usableBounds.size()));
+}
+
+// Opens the window and its renderer: nullptr on success, otherwise the SDL call that failed.
+const char* OpenWindowAndRenderer(int width, int height, bool vsync)
+{
+    const SDL_Point position = ChooseWindowPositionOnTheseDisplays(width, height);
+    // Both calls wait for the window to be shown: the renderer replaces the first window.
+    StartUpGuard guard;
+    _SDLWindow = SDL_CreateWindow("Orvo game", position.x, position.y, width, height, SDL_WINDOW_SHOWN);
+    if (_SDLWindow == nullptr) {
+        return "SDL_CreateWindow";
+    }
+    guard.Step("SDL_CreateRenderer");
+    const Uint32 flags = vsync ? (SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC) : SDL_RENDERER_ACCELERATED;
+    _SDLRenderer = SDL_CreateRenderer(_SDLWindow, -1, flags);
+    if (_SDLRenderer == nullptr) {
+        SDL_DestroyWindow(_SDLWindow);
+        return "SDL_CreateRenderer";
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -79,24 +173,13 @@ int InitSDL(int width, int height, bool vsync)
     // Controllers are optional: without them the game runs on the keyboard.
     SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 
-    const SDL_Point position = ChooseWindowPositionOnTheseDisplays(width, height);
-    _SDLWindow = SDL_CreateWindow("Orvo game", position.x, position.y, width, height, SDL_WINDOW_SHOWN);
-    if (_SDLWindow == nullptr) {
-        std::printf("SDL_CreateWindow error: %s", SDL_GetError());
+    if (const char* failed = OpenWindowAndRenderer(width, height, vsync)) {
+        std::printf("%s error: %s", failed, SDL_GetError());
         SDL_Quit();
         return 1;
     }
     _contextWidth = width;
     _contextHeight = height;
-
-    const Uint32 flags = vsync ? (SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC) : SDL_RENDERER_ACCELERATED;
-    _SDLRenderer = SDL_CreateRenderer(_SDLWindow, -1, flags);
-    if (_SDLRenderer == nullptr) {
-        SDL_DestroyWindow(_SDLWindow);
-        std::printf("SDL_CreateRenderer error: %s", SDL_GetError());
-        SDL_Quit();
-        return 1;
-    }
 
     // The picture keeps the context's size in every window size: in full screen SDL scales it.
     SDL_RenderSetLogicalSize(_SDLRenderer, width, height);

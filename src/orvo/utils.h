@@ -30,6 +30,8 @@ enum e_FilterMode : int {
 // SDL's error) on failure. Where no display answers and SDL falls back to a video driver that
 // shows nothing, start-up fails too, unless that driver was asked for through SDL_VIDEODRIVER.
 // Game controllers are opened when available; without them the game runs on the keyboard.
+// A window that is not shown within 30 seconds stops the program after saying so; until the
+// window is up, SIGINT and SIGTERM end the process, and from then on they ask the loop to quit.
 int InitSDL(int width, int height, bool vsync);
 int ExitSDL();
 
