@@ -266,7 +266,7 @@ void DriveAndIntegrate(Car& car, const Vector2& control, const WheelStep& wheels
     Vector2 targets[kWheels];
     ComputeTargetVelocities(car, control, wheels, targets, car.lastStep);
     for (int i = 0; i < kWheels; ++i) {
-        car.lastStep.slipAngles[i] = wheels.slipAngles[i];
+        car.lastStep.lateralForces[i] = wheels.lateralForces[i];
         car.lastStep.wheelSpeeds[i] = wheels.speeds[i].length;
     }
 
@@ -306,14 +306,13 @@ float GetPacejkaForce(float slip, float stiffness, float scale, float exponent)
     return static_cast<float>(linear / (bend + 1.0));
 }
 
-float GetCorneringForceShare(float slipAngle)
+float GetCorneringPeakForce()
 {
     // k s / (1 + |a s|^e) peaks where |a s|^e = 1 / (e - 1).
     static const float peak = GetPacejkaForce(
         static_cast<float>(std::pow(1.0 / (kCorneringExponent - 1.0), 1.0 / kCorneringExponent) / kCorneringScale),
         kCorneringStiffness, kCorneringScale, kCorneringExponent);
-    const float force = GetPacejkaForce(slipAngle, kCorneringStiffness, kCorneringScale, kCorneringExponent);
-    return orvo::Clamp(std::fabs(force) / peak, 0.0f, 1.0f);
+    return peak;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -391,13 +390,14 @@ void Car::Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset)
 CarSoundInput Car::GetSoundInput() const
 {
     CarSoundInput input;
+    const float peak = GetCorneringPeakForce();
     float rolling = 0.0f;
     for (int i = 0; i < kWheels; ++i) {
         rolling += lastStep.rollingSpeeds[i];
         // The curve is flat near its peak (88% of it at 0.5 rad, 99% at 0.9, the peak at 1.07),
         // and a hard turn stays short of the peak: the squeal starts well before it. A wheel that
         // hardly moves squeals at no angle.
-        const float nearPeak = orvo::NormalizedClamp(GetCorneringForceShare(lastStep.slipAngles[i]), 0.85f, 0.99f);
+        const float nearPeak = orvo::NormalizedClamp(std::fabs(lastStep.lateralForces[i]) / peak, 0.85f, 0.99f);
         const float squeal = nearPeak * orvo::NormalizedClamp(lastStep.wheelSpeeds[i], 1.0f, 5.0f);
         input.squeal = squeal > input.squeal ? squeal : input.squeal;
     }

@@ -13,8 +13,8 @@ class RaceState;
 // The tyre characteristic: rises with slope `stiffness` from 0, peaks where |slip * scale| nears
 // 1 and falls off beyond, shaped by `exponent`. Odd in `slip`.
 float GetPacejkaForce(float slip, float stiffness, float scale, float exponent);
-// The car's cornering force at `slipAngle` as a share of the cornering curve's peak, in [0, 1].
-float GetCorneringForceShare(float slipAngle);
+// The largest force of the car's cornering curve, reached at a slip angle of about 1.07 rad.
+float GetCorneringPeakForce();
 
 // The one simulated vehicle. Its position and heading are those of its body sprite, which hangs
 // under the race's world node. Wheels are indexed 0 front-left, 1 front-right, 2 rear-right,
@@ -43,10 +43,10 @@ public:
     // What the last step computed that the car's sound is made from. The model never reads it.
     struct StepValues {
         float rollingSpeeds[4] = {}; // each wheel's rolling speed along its facing, negative backward
-        float slipAngles[4] = {};
-        float wheelSpeeds[4] = {}; // of the contact points
-        bool braking = false;      // the pedal down while the car still rolls forward
-        bool reversing = false;    // the pedal down, driving backward
+        float lateralForces[4] = {}; // from the cornering curve at each wheel's slip angle
+        float wheelSpeeds[4] = {};   // of the contact points
+        bool braking = false;        // the pedal down while the car still rolls forward
+        bool reversing = false;      // the pedal down, driving backward
     } lastStep;
 
     Car(const orvo::Game* game, const RaceState* race, const orvo::Vector2& position, float heading);
