@@ -33,6 +33,6 @@ ORVO_BUILD_PACKAGES=(cmake make g++ pkg-config libsdl2-dev libsdl2-image-dev)
 ORVO_PACKAGE_PACKAGES=(dpkg-dev)
 # What the test suite needs beside: GoogleTest, a virtual X server and a window manager, the tools
 # that press keys, find windows and take screenshots of the real program, those that check the
-# installed game's desktop entry and package, and the formatter.
+# installed game's desktop entry and package, the formatter, and sox, which measures the recorded sound.
 ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox desktop-file-utils dpkg-dev
-    clang-format)
+    clang-format sox)
