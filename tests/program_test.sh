@@ -45,9 +45,10 @@ window_drawn() {
 }
 game_gone() { ! kill -0 "$pid" 2>/dev/null; }
 
-# Starts the game in directory $1 (the project root by default) and waits for its window to draw.
+# Starts the game in directory $1 (the project root by default) with environment changes ${@:2} and
+# waits for its window to draw.
 open_game() {
-    start_game "${1:-$root}"
+    start_game "${1:-$root}" "${@:2}"
     wait_until 60 eval 'window_drawn || game_gone' && ! game_gone && return 0
     fail "no window appeared on $DISPLAY: $(cat "$work/stderr" "$work/stdout" "$work/xvfb.log")" && return 1
 }
@@ -267,48 +268,38 @@ case_stopped() {
 }
 
 # The sound as SDL's disk driver writes it, in real time, to a raw file of 32-bit float stereo at
-# 48 kHz: 384,000 bytes a second. Phases are marked by the file's size when a key goes down.
+# 48 kHz: 384,000 bytes a second. Holds for $1 tenths of a second of it; adds the file's size then to at.
 sound_bytes() { stat -c %s "$work/sound.raw" 2>/dev/null || echo 0; }
 sound_grows_to() { [ "$(sound_bytes)" -ge "$1" ]; }
-# Holds for $1 seconds of sound; sets mark to the file's size then.
-hold_for() { wait_until 60 sound_grows_to $(($(sound_bytes) + $1 * 384000 / 10)) || fail "the sound stopped"; mark=$(sound_bytes); }
-# "rms rough-frequency band-rms peak" of the left channel between byte offsets $1 and $2; the band is 1 to 3 kHz.
+hold_for() { wait_until 60 sound_grows_to $(($(sound_bytes) + $1 * 38400)) || fail "no sound"; at+=("$(sound_bytes)"); }
+# "rms rough-frequency rms-from-1-to-3-kHz peak" of the left channel between byte offsets $1 and $2.
 sound_stats() {
-    local trim=(trim "$(($1 / 8))s" "$((($2 - $1) / 8))s" remix 1) all band
-    all=$(sox -V1 -t f32 -r 48000 -c 2 "$work/sound.raw" -n "${trim[@]}" stat 2>&1)
-    band=$(sox -V1 -t f32 -r 48000 -c 2 "$work/sound.raw" -n "${trim[@]}" sinc 1000-3000 stat 2>&1)
-    awk -v b="$(awk '/^RMS +amp/ { print $3 }' <<<"$band")" \
-        '/^RMS +amp/ { r = $3 } /^Rough/ { f = $3 } /^Maximum amp/ { m = $3 } END { print r, f, b, m }' <<<"$all"
+    local trim=(trim "$(($1 / 8))s" "$((($2 - $1) / 8))s" remix 1)
+    sox -V1 -t f32 -r 48000 -c 2 "$work/sound.raw" -n "${trim[@]}" sinc 1000-3000 stat 2>&1 | awk '/^RMS +amp/ { print $3 }' >"$work/band"
+    sox -V1 -t f32 -r 48000 -c 2 "$work/sound.raw" -n "${trim[@]}" stat 2>&1 | awk -v b="$(cat "$work/band")" \
+        '/^RMS +amp/ { r = $3 } /^Rough/ { f = $3 } /^Maximum amp/ { m = $3 } END { printf "%s %s %s %s ", r, f, b, m }'
 }
 
 # Parked, the engine idles quietly; held Up, it is louder and higher; a hard turn at speed adds the
-# squeal band; after M, silence to the end of the file.
+# squeal's band; after M, silence to the end of the file.
 case_sound() {
-    start_x 2800x1000 && start_game "$root" SDL_AUDIODRIVER=disk "SDL_DISKAUDIOFILE=$work/sound.raw" &&
-        wait_until 60 eval 'window_drawn || game_gone' && ! game_gone || { fail "no window"; return; }
-    local parked up turn muted p_rms p_hz p_band u_rms u_hz u_band t_rms t_hz t_band peak _
-    hold_for 5 && parked=$mark && hold_for 15 && parked+=" $mark"
-    bounded xdotool windowfocus --sync "$id" keydown Up && hold_for 15 && up=$mark && hold_for 15 && up+=" $mark"
-    bounded xdotool windowfocus --sync "$id" keydown Right && hold_for 5 && turn=$mark && hold_for 10 && turn+=" $mark"
-    bounded xdotool windowfocus --sync "$id" keyup Right keyup Up key m && hold_for 3 && muted=$mark && hold_for 15
+    start_x 2800x1000 && open_game "$root" SDL_AUDIODRIVER=disk "SDL_DISKAUDIOFILE=$work/sound.raw" || return
+    local at=() stats
+    hold_for 5 && hold_for 15
+    bounded xdotool windowfocus --sync "$id" keydown Up && hold_for 15 && hold_for 15
+    bounded xdotool windowfocus --sync "$id" keydown Right && hold_for 5 && hold_for 10
+    bounded xdotool windowfocus --sync "$id" keyup Right keyup Up key m && hold_for 3 && hold_for 15
     quit_with Escape
-    read -r p_rms p_hz p_band _ u_rms u_hz u_band _ t_rms t_hz t_band _ <<<"$(sound_stats $parked) $(sound_stats $up) $(sound_stats $turn)"
-    echo "rms, rough Hz, squeal band rms: parked $p_rms $p_hz $p_band; Up $u_rms $u_hz $u_band; turning $t_rms $t_hz $t_band"
-    awk -v p="$p_rms" 'BEGIN { exit !(p > 0.01 && p < 0.1) }' || fail "parked: rms $p_rms, not a quiet note"
-    awk -v p="$p_rms" -v u="$u_rms" -v ph="$p_hz" -v uh="$u_hz" 'BEGIN { exit !(u > 1.5 * p && uh > 1.5 * ph) }' ||
-        fail "Up: rms $u_rms and $u_hz Hz, not louder and higher than parked ($p_rms, $p_hz Hz)"
-    awk -v t="$t_band" -v u="$u_band" 'BEGIN { exit !(t > 0.02 && t > 5 * u) }' ||
-        fail "turning: squeal band rms $t_band, none beside the Up phase's $u_band"
-    read -r _ _ _ peak <<<"$(sound_stats "$muted" "$(sound_bytes)")"
-    echo "after M: peak $peak"
-    [ "$peak" = 0.000000 ] || fail "after M: not silent, peak $peak"
+    stats="$(sound_stats "${at[0]}" "${at[1]}")$(sound_stats "${at[2]}" "${at[3]}")$(sound_stats "${at[4]}" "${at[5]}")"
+    stats+=$(sound_stats "${at[6]}" "$(sound_bytes)")
+    echo "rms, rough Hz, 1-3 kHz rms, peak; parked, Up, turning, after M: $stats"
+    awk '{ exit !($1 > 0.01 && $1 < 0.1 && $5 > 1.5 * $1 && $6 > 1.5 * $2 && $11 > 0.02 && $11 > 5 * $7 && $16 == 0) }' \
+        <<<"$stats" || fail "not: parked quiet, Up louder and higher, a squeal turning, silence after M"
 }
 
 # An audio driver that cannot open here: one line on stderr says so, and the game plays on.
 case_no_sound() {
-    start_x 2800x1000 && start_game "$root" SDL_AUDIODRIVER=dsp && wait_until 60 eval 'window_drawn || game_gone' &&
-        ! game_gone || { fail "no window without sound: $(cat "$work/stderr")"; return; }
-    quit_with Escape
+    start_x 2800x1000 && open_game "$root" SDL_AUDIODRIVER=dsp && quit_with Escape
     [ "$(grep -c . "$work/stderr")" = 1 ] && grep -q '^No sound: .*dsp' "$work/stderr" ||
         fail "not one line saying why there is no sound: $(cat "$work/stderr")"
 }
