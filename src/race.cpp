@@ -438,6 +438,10 @@ RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
 
 RaceState::~RaceState()
 {
+    // Stops the audio thread rendering this race's sound before any of the race goes.
+    if (game->state == this) {
+        OnDeactivate();
+    }
     delete hud;
     if (tiles != nullptr) {
         for (int i = 0; i < gridColumns * gridRows; ++i) {
@@ -446,9 +450,6 @@ RaceState::~RaceState()
         delete[] tiles;
     }
     delete car;
-    if (game->state == this) {
-        OnDeactivate();
-    }
 }
 
 void RaceState::OnActivate() { orvo::SetAudioSource(&RaceSound::Fill, &sound); }
