@@ -129,8 +129,6 @@ void SetAudioSource(AudioSource source, void* context)
     }
 }
 
-bool IsAudioOpen() { return audioDevice != 0; }
-
 int InitSDL(int width, int height, bool vsync)
 {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {

@@ -57,8 +57,6 @@ using AudioSource = void (*)(void* context, float* samples, int frames);
 // Makes `source` (null: silence) fill every buffer from now on. Returns once the audio thread has
 // left the previous source, which may then be destroyed.
 void SetAudioSource(AudioSource source, void* context);
-// True while a device plays the source; false when the game is silent.
-bool IsAudioOpen();
 
 SDL_Window* GetSDLWindow();
 SDL_Renderer* GetSDLRenderer();
