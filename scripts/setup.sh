@@ -35,7 +35,7 @@ ORVO_PACKAGE_PACKAGES=(dpkg-dev file)
 # What the test suite needs beside: GoogleTest, a virtual X server and a window manager (and
 # Python's X library for a window manager of the tests' own), the tools that press keys, find
 # windows and take screenshots of the real program, those that check the installed game's desktop
-# entry and package, the formatter, git (which lists the files to check), and setpriv and awk,
-# which a bare Debian has today but need not keep.
+# entry and package, the formatter, git (which lists the files to check), sox (which measures the
+# recorded sound), and setpriv and awk, which a bare Debian has today but need not keep.
 ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox python3-xlib desktop-file-utils
-    "${ORVO_PACKAGE_PACKAGES[@]}" clang-format git util-linux mawk)
+    "${ORVO_PACKAGE_PACKAGES[@]}" clang-format git util-linux mawk sox)

@@ -155,7 +155,73 @@ const char* OpenWindowAndRenderer(int width, int height, bool vsync)
     return nullptr;
 }
 
+// The open audio device (0: none) and the game's source, which the audio thread reads only
+// inside SDL's callback, under the device's lock.
+SDL_AudioDeviceID audioDevice = 0;
+AudioSource audioSource = nullptr;
+void* audioContext = nullptr;
+
+void FillAudioBuffer(void* userdata, Uint8* stream, int length)
+{
+    (void)userdata;
+    const int frames = length / static_cast<int>(sizeof(float) * kAudioChannels);
+    if (audioSource == nullptr) {
+        SDL_memset(stream, 0, static_cast<size_t>(length));
+        return;
+    }
+    audioSource(audioContext, reinterpret_cast<float*>(stream), frames);
+}
+
+// Sound is optional: on any failure the game says why, once, and plays on silently. A driver
+// named in SDL_AUDIODRIVER is the only one SDL tries.
+void OpenAudioDevice()
+{
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        std::fprintf(stderr, "No sound: SDL's audio did not start (%s); playing on silently\n", SDL_GetError());
+        return;
+    }
+    SDL_AudioSpec wanted;
+    SDL_zero(wanted);
+    wanted.freq = kAudioRate;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = kAudioChannels;
+    wanted.samples = kAudioBufferFrames;
+    wanted.callback = FillAudioBuffer;
+    // No changes allowed: whatever the device wants, SDL converts this format to it, so the
+    // source always fills the buffers it was promised.
+    SDL_AudioSpec obtained;
+    audioDevice = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (audioDevice == 0) {
+        std::fprintf(stderr, "No sound: no audio device could be opened (%s); playing on silently\n", SDL_GetError());
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return;
+    }
+    SDL_PauseAudioDevice(audioDevice, 0);
+}
+
+void CloseAudioDevice()
+{
+    if (audioDevice != 0) {
+        // Returns once the audio thread has stopped: no callback runs after this.
+        SDL_CloseAudioDevice(audioDevice);
+        audioDevice = 0;
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+}
+
 } // namespace
+
+void SetAudioSource(AudioSource source, void* context)
+{
+    if (audioDevice != 0) {
+        SDL_LockAudioDevice(audioDevice);
+    }
+    audioSource = source;
+    audioContext = context;
+    if (audioDevice != 0) {
+        SDL_UnlockAudioDevice(audioDevice);
+    }
+}
 
 int InitSDL(int width, int height, bool vsync)
 {
@@ -186,6 +252,8 @@ int InitSDL(int width, int height, bool vsync)
 
     // Formats that fail to initialise show up as a failed load of the first such file.
     IMG_Init(IMG_INIT_JPG | IMG_INIT_PNG);
+
+    OpenAudioDevice();
     return 0;
 }
 
@@ -197,6 +265,8 @@ void ToggleFullScreen()
 
 int ExitSDL()
 {
+    // Opened after the window, closed before it.
+    CloseAudioDevice();
     IMG_Quit();
     SDL_DestroyRenderer(_SDLRenderer);
     SDL_DestroyWindow(_SDLWindow);

@@ -44,6 +44,22 @@ SDL_Point ChooseWindowPosition(int width, int height, const SDL_Rect* usableBoun
 // differ.
 void ToggleFullScreen();
 
+// Sound: the device is opened after the window at kAudioRate, stereo, 32-bit float samples
+// (SDL converts for a device that wants otherwise), in buffers of kAudioBufferFrames frames, 21 ms.
+// Without a device, or when opening one fails, InitSDL says why in one line on stderr and the
+// game runs on silently. The engine plays whatever the game's source puts into each buffer.
+constexpr int kAudioRate = 48000;
+constexpr int kAudioChannels = 2;
+constexpr int kAudioBufferFrames = 1024;
+
+// Fills `frames` frames of interleaved samples in [-1, 1], on SDL's audio thread: it must not
+// block, wait or allocate.
+using AudioSource = void (*)(void* context, float* samples, int frames);
+
+// Makes `source` (null: silence) fill every buffer from now on. Returns once the audio thread has
+// left the previous source, which may then be destroyed.
+void SetAudioSource(AudioSource source, void* context);
+
 SDL_Window* GetSDLWindow();
 SDL_Renderer* GetSDLRenderer();
 int GetContextWidth();
