@@ -29,10 +29,16 @@ orvo_install_packages() {
 
 # What it takes to build and run the game.
 ORVO_BUILD_PACKAGES=(cmake make g++ pkg-config libsdl2-dev libsdl2-image-dev)
-# What making the Debian package needs beside: dpkg-shlibdeps and dpkg-deb.
-ORVO_PACKAGE_PACKAGES=(dpkg-dev)
+# What making the Debian package needs beside: dpkg-shlibdeps and dpkg-deb, and `file`, with which
+# cpack picks the binaries whose shared-library dependencies it scans.
+ORVO_PACKAGE_PACKAGES=(dpkg-dev file)
 # What the test suite needs beside: GoogleTest, a virtual X server and a window manager, the tools
 # that press keys, find windows and take screenshots of the real program, those that check the
-# installed game's desktop entry and package, and the formatter.
+# installed game's desktop entry and package (cpack needs `file`), and the formatter.
 ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox desktop-file-utils dpkg-dev
-    clang-format)
+    file clang-format)
+# What the browser build needs (scripts/web): the WebAssembly compiler, dpkg-source to unpack the
+# SDL source packages it builds for the web, and python3 to serve the site.
+ORVO_WEB_PACKAGES=(cmake make pkg-config libsdl2-dev libsdl2-image-dev emscripten nodejs dpkg-dev python3)
+# What the browser tests need beside: the headless browser and the automation library that drives it.
+ORVO_WEB_TEST_PACKAGES=(chromium chromium-driver python3-selenium imagemagick libgtest-dev)

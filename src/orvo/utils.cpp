@@ -108,8 +108,13 @@ int InitSDL(int width, int height, bool vsync)
 
 void ToggleFullScreen()
 {
+#ifdef __EMSCRIPTEN__
+    // A browser grants full screen only inside the key's own event handler, which the page has and
+    // the frame that sees the key later has not: there the page switches it.
+#else
     const bool fullScreen = (SDL_GetWindowFlags(_SDLWindow) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
     SDL_SetWindowFullscreen(_SDLWindow, fullScreen ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+#endif
 }
 
 int ExitSDL()

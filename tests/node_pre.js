@@ -1,0 +1,6 @@
+// The car tests run SDL under node, where there is no page: SDL's joystick code asks for the
+// browser's gamepads and window events, and the environment (SDL_VIDEODRIVER) is node's.
+globalThis.navigator = globalThis.navigator || {};
+globalThis.navigator.getGamepads = globalThis.navigator.getGamepads || (() => []);
+globalThis.window = globalThis.window || { addEventListener() {}, removeEventListener() {} };
+Module.preRun = [() => Object.assign(ENV, process.env)];
