@@ -183,11 +183,7 @@ void BrowserFrame()
         end();
     }
     // The page says that the game has ended and how to play again.
-    EM_ASM({
-        if (Module["onGameEnded"]) {
-            Module["onGameEnded"]();
-        }
-    });
+    emscripten_run_script("if (Module.onGameEnded) Module.onGameEnded();");
 }
 
 } // namespace
