@@ -67,6 +67,9 @@
         const received = names.map(() => 0);
         const totals = names.map(() => 0);
         const progress = () => {
+            if (stopped) {
+                return; // another file failed; its message stays
+            }
             const kb = (bytes) => Math.round(bytes / 1024);
             const total = totals.every((size) => size > 0) ? ` of ${kb(totals.reduce((a, b) => a + b))}` : '';
             show(`Loading the game: ${kb(received.reduce((a, b) => a + b))}${total} KB`);
