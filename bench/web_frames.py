@@ -2,11 +2,12 @@
 main-thread time per frame while the car drives, over ten seconds, and the gzip-compressed size of
 the files the page loads. Usage, from the project root: /usr/bin/python3 bench/web_frames.py [SITE]
 (build/web by default; scripts/web makes it)."""
-import functools, gzip, http.server, os, signal, sys, tempfile, threading, time
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service as ChromeService
+import contextlib, gzip, os, signal, sys, time
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.keys import Keys
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
+from headless_page import open_page  # noqa: E402
 
 site = sys.argv[1] if len(sys.argv) > 1 else "build/web"
 signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
@@ -18,24 +19,8 @@ for name in ("orvo-game.js", "orvo-game.wasm", "orvo-game.data"):
     print(f"{name}: {size / 1024:.0f} KB gzip-compressed")
 print(f"together: {total / 1024:.0f} KB")
 
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, *_):
-        pass
-
-
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(QuietHandler, directory=site))
-threading.Thread(target=server.serve_forever, daemon=True).start()
-profile = tempfile.mkdtemp()
-options = webdriver.ChromeOptions()
-options.binary_location = "/usr/bin/chromium"
-for flag in ("--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
-             "--window-size=1280,800", "--disable-background-networking", "--disable-component-update",
-             "--disable-sync", "--no-first-run", "--disable-quic", f"--user-data-dir={profile}"):
-    options.add_argument(flag)
-service = ChromeService("/usr/bin/chromedriver", popen_kw={"start_new_session": True})
-driver = webdriver.Chrome(service=service, options=options)
-try:
-    driver.get(f"http://127.0.0.1:{server.server_address[1]}/index.html")
+with contextlib.ExitStack() as stack:
+    driver = open_page(stack, site)
     frames = lambda: driver.execute_script("return window.Module && Module.calledRun ? Module._orvo_frames() : 0")
     deadline = time.monotonic() + 120
     while frames() < 30 and time.monotonic() < deadline:
@@ -54,10 +39,3 @@ try:
     print(f"headless chromium: {count / (t1 - t0):.1f} frames per second")
     print(f"main thread per frame: {1000 * (task1 - task0) / count:.2f} ms of tasks, "
           f"{1000 * (script1 - script0) / count:.2f} ms of script")
-finally:
-    driver.quit()
-    try:
-        os.killpg(service.process.pid, signal.SIGKILL)  # whatever of the browser is left
-    except ProcessLookupError:
-        pass
-    server.shutdown()

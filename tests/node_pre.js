@@ -1,7 +1,5 @@
-// The car tests run SDL under node, where there is no page: SDL's joystick code asks for the
-// browser's gamepads and window events, and the environment (SDL_VIDEODRIVER) is node's. The
-// working directory is node's, mounted into the program's own file system, where stdout stays
-// the program's so that the tests can capture it.
+// SDL under node, with no page: the joystick code asks for the browser's gamepads and window events;
+// the environment is node's, and so is the working directory, mounted where stdout stays the program's.
 globalThis.navigator = globalThis.navigator || {};
 globalThis.navigator.getGamepads = globalThis.navigator.getGamepads || (() => []);
 globalThis.window = globalThis.window || { addEventListener() {}, removeEventListener() {} };
