@@ -1,7 +1,7 @@
 """A static site served on 127.0.0.1 and opened in Debian's headless chromium through selenium, for
 the browser build's tests (tests/web_test.py), its figures (bench/web_frames.py) and its screenshot
 (tools/screenshot-web). Everything started is ended when the given contextlib.ExitStack closes."""
-import functools, http.server, subprocess, tempfile, threading
+import contextlib, functools, http.server, os, signal, tempfile, threading
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
@@ -9,6 +9,12 @@ from selenium.webdriver.chrome.service import Service
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *_):
         pass
+
+
+def end_group(leader):
+    """Kills what is left of the process group that `leader` started (the leader may be gone)."""
+    with contextlib.suppress(ProcessLookupError):
+        os.killpg(leader, signal.SIGKILL)
 
 
 def open_page(stack, folder, *flags):
@@ -27,8 +33,7 @@ def open_page(stack, folder, *flags):
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     # In a session of their own, the driver and the browser it starts are ended together, whatever is left.
     service = Service("/usr/bin/chromedriver", popen_kw={"start_new_session": True})
-    stack.callback(lambda: service.process and subprocess.run(["kill", "-KILL", f"-{service.process.pid}"],
-                                                              stderr=subprocess.DEVNULL))
+    stack.callback(lambda: service.process and end_group(service.process.pid))
     driver = webdriver.Chrome(service=service, options=options)
     stack.callback(driver.quit)
     driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
