@@ -75,8 +75,13 @@ def display_frames(driver, count):
     driver.execute_async_script("let [n, done] = arguments; (function tick() { --n > 0 ? requestAnimationFrame(tick) : done(); })()", count)
 
 
+def sound(driver):
+    return driver.execute_script("const c = window.Module && Module.SDL2 && Module.SDL2.audioContext; return c ? c.state : 'none'")
+
+
 def case_page(driver):
     started(driver)
+    check(sound(driver) == "suspended", f"the sound before any key is {sound(driver)!r}, not 'suspended'")
     parked, paint = picture(driver, "parked")
     axis = car_axis(paint, "parked")
     ground, tile = colour(parked, "300x200+150+420"), colour("res/gfx/grid.png", "100%x100%+0+0")
@@ -84,6 +89,7 @@ def case_page(driver):
     mark, below = colour(parked, "50x4+30+23"), colour(parked, "50x4+30+45")
     check(math.dist(mark, below) > 60 and mark[0] > 150, f"overlay mark {mark} not over the ground {below}")
     hold(driver, Keys.ARROW_UP, steps=333)
+    check(wait_until(lambda: sound(driver) == "running"), f"the sound after the first key is {sound(driver)!r}, not 'running'")
     driven, paint = picture(driver, "driven")
     rmse = subprocess.run(["compare", "-metric", "RMSE", "-extract", "1100x200+90+40", parked, driven, "null:"], capture_output=True, text=True).stderr
     check(float(rmse.split("(")[1].split(")")[0]) > 0.03, f"Up: the ground did not move (RMSE {rmse})")
