@@ -41,6 +41,15 @@ public:
     virtual void OnControllerButtonUp(SDL_ControllerButtonEvent event) { (void)event; }
     virtual void OnControllerAxisMotion(SDL_ControllerAxisEvent event) { (void)event; }
     virtual void OnControllerRemoved(SDL_JoystickID controller) { (void)controller; }
+
+    // Touch screens, for the states that use them. A finger is named by its device and its id; its
+    // position (x, y in [0, 1]) is normalised to the picture SDL draws. Between down and up it may
+    // move anywhere. When touches are cancelled (the window lost the focus), every finger down so
+    // far is gone: it sends nothing more until it touches again.
+    virtual void OnFingerDown(SDL_TouchFingerEvent event) { (void)event; }
+    virtual void OnFingerMotion(SDL_TouchFingerEvent event) { (void)event; }
+    virtual void OnFingerUp(SDL_TouchFingerEvent event) { (void)event; }
+    virtual void OnTouchesCancelled() {}
 };
 
 // The number of physics steps the loop must still run so that, at `frameStart`, exactly
@@ -72,8 +81,9 @@ public:
     // Runs frames until Escape, F12, a controller's Back button or a window close request; the
     // physics clock is absolute, so a slow frame is followed by its catch-up steps.
     void Run();
-    // Hands one event to the state; F11 and Alt+Enter switch full screen, and controllers are
-    // opened as they are plugged in. True when the event asks the game to quit.
+    // Hands one event to the state; F11 and Alt+Enter switch full screen, controllers are opened as
+    // they are plugged in, and losing the window's focus cancels the touches. True when the event
+    // asks the game to quit.
     bool HandleEvent(const SDL_Event& event);
     void StepPhysicsTime();
     void StepGraphicsTime();
