@@ -61,10 +61,6 @@ TouchControls::Finger* TouchControls::FindFinger(const SDL_TouchFingerEvent& eve
 
 void TouchControls::Press(const SDL_TouchFingerEvent& event)
 {
-    // A mouse is no thumb: the touches SDL makes of its clicks, when asked to, change nothing.
-    if (event.touchId == SDL_MOUSE_TOUCHID) {
-        return;
-    }
     shown = true;
     const int button = FindButton(event.x, event.y);
     // A finger whose up was lost touches again under the same id.
