@@ -43,9 +43,10 @@ public:
     virtual void OnControllerRemoved(SDL_JoystickID controller) { (void)controller; }
 
     // Touch screens, for the states that use them. A finger is named by its device and its id; its
-    // position (x, y in [0, 1]) is normalised to the picture SDL draws. Between down and up it may
-    // move anywhere. When touches are cancelled (the window lost the focus), every finger down so
-    // far is gone: it sends nothing more until it touches again.
+    // position (x, y in [0, 1]) is normalised to the picture SDL draws, and a finger over the bars
+    // around the picture is put on its edge. Between down and up it may move anywhere. When touches
+    // are cancelled (the window lost the focus), every finger down so far is gone: it sends nothing
+    // more until it touches again.
     virtual void OnFingerDown(SDL_TouchFingerEvent event) { (void)event; }
     virtual void OnFingerMotion(SDL_TouchFingerEvent event) { (void)event; }
     virtual void OnFingerUp(SDL_TouchFingerEvent event) { (void)event; }
