@@ -1,9 +1,10 @@
 // Timings of the car's physics step: the step alone while the car drifts under power, the race
-// state's whole physics step with a full camera list, and the floor that the step's library maths
-// alone costs, for comparison with the step. Both steps also report their allocations per step
-// (the "allocs" counter): the car step should make none. Run through scripts/bench.
+// state's whole physics step with a full camera list, the car's sound per second of audio, and
+// the floor that the step's library maths alone costs, for comparison with the step. Both steps also report their
+// allocations per step (the "allocs" counter): the car step should make none. Run through scripts/bench.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <new>
@@ -147,6 +148,32 @@ void RaceStepWithFullCameraList(benchmark::State& state)
     race->keyRight = false;
 }
 BENCHMARK(RaceStepWithFullCameraList);
+
+// One second of the car's sound, rendered in the audio device's buffers from the values of the
+// drift (the engine on the throttle, the tyres squealing): its CPU time per second of sound is
+// the share of a core that the sound takes. It must allocate nothing.
+void SoundPerSecondOfAudio(benchmark::State& state)
+{
+    // At the end of the drift window the rear wheels are near the cornering peak.
+    drifting.ApplyTo(*race->car);
+    for (int step = 0; step < kStepsPerWindow; ++step) {
+        race->car->OnStepPhysicsTime(kUpRight);
+    }
+    RaceSound sound;
+    sound.SetInput(race->car->GetSoundInput());
+    std::vector<float> buffer(2 * orvo::kAudioBufferFrames);
+    const long allocationsBefore = allocationCount;
+    for (auto _ : state) {
+        for (int done = 0; done < RaceSound::kRate; done += orvo::kAudioBufferFrames) {
+            const int frames = std::min(orvo::kAudioBufferFrames, RaceSound::kRate - done);
+            sound.Render(buffer.data(), frames);
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    ReportAllocations(state, allocationsBefore);
+    state.counters["squeal"] = race->car->GetSoundInput().squeal;
+}
+BENCHMARK(SoundPerSecondOfAudio)->Unit(benchmark::kMicrosecond);
 
 // ---------------------------------------------------------------------------------------------
 // The floor: the library calls one step makes in this state, and nothing else.

@@ -29,10 +29,13 @@ orvo_install_packages() {
 
 # What it takes to build and run the game.
 ORVO_BUILD_PACKAGES=(cmake make g++ pkg-config libsdl2-dev libsdl2-image-dev)
-# What making the Debian package needs beside: dpkg-shlibdeps and dpkg-deb.
-ORVO_PACKAGE_PACKAGES=(dpkg-dev)
-# What the test suite needs beside: GoogleTest, a virtual X server and a window manager, the tools
-# that press keys, find windows and take screenshots of the real program, those that check the
-# installed game's desktop entry and package, and the formatter.
-ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox desktop-file-utils dpkg-dev
-    clang-format)
+# What making the Debian package needs beside: dpkg-shlibdeps and dpkg-deb, and `file`, with which
+# CPack picks out the programs whose libraries dpkg-shlibdeps turns into dependencies.
+ORVO_PACKAGE_PACKAGES=(dpkg-dev file)
+# What the test suite needs beside: GoogleTest, a virtual X server and a window manager (and
+# Python's X library for a window manager of the tests' own), the tools that press keys, find
+# windows and take screenshots of the real program, those that check the installed game's desktop
+# entry and package, the formatter, git (which lists the files to check), sox (which measures the
+# recorded sound), and setpriv and awk, which a bare Debian has today but need not keep.
+ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox python3-xlib desktop-file-utils
+    "${ORVO_PACKAGE_PACKAGES[@]}" clang-format git util-linux mawk sox)

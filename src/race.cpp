@@ -236,16 +236,20 @@ WheelStep SteerAndCorner(Car& car, const Vector2& control, int stepMs)
 // or backward at 10 when reversing) or zero when braking, never more than 1 unit per second
 // from the wheel's current rolling velocity.
 void ComputeTargetVelocities(const Car& car, const Vector2& control, const WheelStep& wheels,
-                             Vector2 (&targets)[kWheels])
+                             Vector2 (&targets)[kWheels], Car::StepValues& kept)
 {
     const bool drive = control.y > 0.5f;
     const bool brakeOrReverse = control.y < -0.5f;
     // Braking turns into reversing once the car no longer moves forward faster than 1 unit per
     // second; a NaN alignment reverses too.
     const bool reverse = brakeOrReverse && !(car.velocity.GetLength() * wheels.forwardAlignment > 1.0f);
+    kept.braking = brakeOrReverse && !reverse;
+    kept.reversing = reverse;
     for (int i = 0; i < kWheels; ++i) {
         const Vector2& facing = wheels.facings[i];
-        const Vector2 rolling = facing * facing.Dot(wheels.travelDirections[i]) * wheels.speeds[i].length;
+        const float alongFacing = facing.Dot(wheels.travelDirections[i]);
+        const Vector2 rolling = facing * alongFacing * wheels.speeds[i].length;
+        kept.rollingSpeeds[i] = alongFacing * wheels.speeds[i].length;
         if (drive || reverse) {
             const Vector2 driveVelocity = facing * car.throttle * kDriveSpeed;
             targets[i] = rolling.EnforceMaximumDeviation(driveVelocity, 1.0f);
@@ -262,7 +266,11 @@ void ComputeTargetVelocities(const Car& car, const Vector2& control, const Wheel
 void DriveAndIntegrate(Car& car, const Vector2& control, const WheelStep& wheels, int stepMs)
 {
     Vector2 targets[kWheels];
-    ComputeTargetVelocities(car, control, wheels, targets);
+    ComputeTargetVelocities(car, control, wheels, targets, car.lastStep);
+    for (int i = 0; i < kWheels; ++i) {
+        car.lastStep.lateralForces[i] = wheels.lateralForces[i];
+        car.lastStep.wheelSpeeds[i] = wheels.speeds[i].length;
+    }
 
     // The forces come from values fixed before the loop; each wheel's share is rounded into the
     // sum before the next one adds its own.
@@ -298,6 +306,15 @@ float GetPacejkaForce(float slip, float stiffness, float scale, float exponent)
     const double bend = std::pow(std::fabs(static_cast<double>(slip) * scale), static_cast<double>(exponent));
     const double linear = static_cast<double>(slip) * stiffness;
     return static_cast<float>(linear / (bend + 1.0));
+}
+
+float GetCorneringPeakForce()
+{
+    // k s / (1 + |a s|^e) peaks where |a s|^e = 1 / (e - 1).
+    static const float peak = GetPacejkaForce(
+        static_cast<float>(std::pow(1.0 / (kCorneringExponent - 1.0), 1.0 / kCorneringExponent) / kCorneringScale),
+        kCorneringStiffness, kCorneringScale, kCorneringExponent);
+    return peak;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -372,6 +389,27 @@ void Car::Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset)
     blueDot->Draw(viewport, camera);
 }
 
+CarSoundInput Car::GetSoundInput() const
+{
+    CarSoundInput input;
+    const float peak = GetCorneringPeakForce();
+    float rolling = 0.0f;
+    for (int i = 0; i < kWheels; ++i) {
+        rolling += lastStep.rollingSpeeds[i];
+        // The curve is flat near its peak (88% of it at 0.5 rad, 99% at 0.9, the peak at 1.07),
+        // and a hard turn stays short of the peak: the squeal starts well before it. A wheel that
+        // hardly moves squeals at no angle.
+        const float nearPeak = orvo::NormalizedClamp(std::fabs(lastStep.lateralForces[i]) / peak, 0.85f, 0.99f);
+        const float squeal = nearPeak * orvo::NormalizedClamp(lastStep.wheelSpeeds[i], 1.0f, 5.0f);
+        input.squeal = squeal > input.squeal ? squeal : input.squeal;
+    }
+    input.rollingSpeed = rolling / kWheels;
+    input.throttle = throttle;
+    input.braking = lastStep.braking;
+    input.reversing = lastStep.reversing;
+    return input;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Race state
 
@@ -403,6 +441,10 @@ RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
 
 RaceState::~RaceState()
 {
+    // Stops the audio thread rendering this race's sound before any of the race goes.
+    if (game->state == this) {
+        OnDeactivate();
+    }
     delete hud;
     if (tiles != nullptr) {
         for (int i = 0; i < gridColumns * gridRows; ++i) {
@@ -414,9 +456,10 @@ RaceState::~RaceState()
     delete touch;
 }
 
-void RaceState::OnActivate() {}
+void RaceState::OnActivate() { orvo::SetAudioSource(&RaceSound::Fill, &sound); }
 
-void RaceState::OnDeactivate() {}
+// Returns once the audio thread no longer renders this race's sound.
+void RaceState::OnDeactivate() { orvo::SetAudioSource(nullptr, nullptr); }
 
 namespace {
 
@@ -474,6 +517,9 @@ void RaceState::OnKeyDown(SDL_Keysym keysym)
 {
     if (bool* flag = FindKeyFlag(*this, keysym.sym)) {
         *flag = true;
+    } else if (keysym.sym == SDLK_m && !muteKeyHeld) {
+        muteKeyHeld = true;
+        sound.ToggleMuted();
     }
 }
 
@@ -481,10 +527,18 @@ void RaceState::OnKeyUp(SDL_Keysym keysym)
 {
     if (bool* flag = FindKeyFlag(*this, keysym.sym)) {
         *flag = false;
+    } else if (keysym.sym == SDLK_m) {
+        muteKeyHeld = false;
     }
 }
 
-void RaceState::OnControllerButtonDown(SDL_ControllerButtonEvent event) { SetButton(gamepads, event, true); }
+void RaceState::OnControllerButtonDown(SDL_ControllerButtonEvent event)
+{
+    SetButton(gamepads, event, true);
+    if (event.button == SDL_CONTROLLER_BUTTON_Y) {
+        sound.ToggleMuted();
+    }
+}
 
 void RaceState::OnControllerButtonUp(SDL_ControllerButtonEvent event) { SetButton(gamepads, event, false); }
 
@@ -567,6 +621,7 @@ void RaceState::OnStepPhysicsTime()
 {
     const Vector2 control = GetControl();
     car->OnStepPhysicsTime(control);
+    sound.SetInput(car->GetSoundInput());
 
     // Where the car will be half a second from now; the camera trails the mean of the last
     // 600 ms of these points.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "orvo/orvo.h"
+#include "race_sound.h"
 
 class RaceState;
 class TouchControls;
@@ -13,6 +14,8 @@ class TouchControls;
 // The tyre characteristic: rises with slope `stiffness` from 0, peaks where |slip * scale| nears
 // 1 and falls off beyond, shaped by `exponent`. Odd in `slip`.
 float GetPacejkaForce(float slip, float stiffness, float scale, float exponent);
+// The largest force of the car's cornering curve, reached at a slip angle of about 1.07 rad.
+float GetCorneringPeakForce();
 
 // The one simulated vehicle. Its position and heading are those of its body sprite, which hangs
 // under the race's world node. Wheels are indexed 0 front-left, 1 front-right, 2 rear-right,
@@ -38,6 +41,15 @@ public:
     orvo::Sprite* redDot = nullptr;  // follows the front-left wheel's slip angle
     orvo::Sprite* blueDot = nullptr; // stays at the world origin
 
+    // What the last step computed that the car's sound is made from. The model never reads it.
+    struct StepValues {
+        float rollingSpeeds[4] = {}; // each wheel's rolling speed along its facing, negative backward
+        float lateralForces[4] = {}; // from the cornering curve at each wheel's slip angle
+        float wheelSpeeds[4] = {};   // of the contact points
+        bool braking = false;        // the pedal down while the car still rolls forward
+        bool reversing = false;      // the pedal down, driving backward
+    } lastStep;
+
     Car(const orvo::Game* game, const RaceState* race, const orvo::Vector2& position, float heading);
     virtual ~Car();
     Car(const Car&) = delete;
@@ -48,6 +60,10 @@ public:
     void OnStepPhysicsTime(const orvo::Vector2& control);
     // Places the shadow under the body, offset by `shadeOffset`, and draws the car's sprites.
     void Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset);
+    // What the synthesizer takes from the last step: the wheels' mean rolling speed, the pedal,
+    // and a squeal that starts as the wheel nearest its grip limit passes 85% of the cornering
+    // curve's peak force and is full at 99%.
+    CarSoundInput GetSoundInput() const;
 };
 
 // The four directions of the control, each held or not.
@@ -87,6 +103,8 @@ public:
     bool keyDown = false;
     HeldDirections letterKeys;      // W, A, S and D, which act as the arrows
     std::vector<Gamepad> gamepads;  // those that have sent an event, in order of their first
+    RaceSound sound;                // plays while the race is the game's state
+    bool muteKeyHeld = false;       // M toggles the sound once per press, not per key repeat
     TouchControls* touch = nullptr; // owned
 
     explicit RaceState(orvo::Game* game);

@@ -113,7 +113,7 @@ TEST_F(CarStep, StepsFromKnownStatesGiveTheWorkedOutValues)
     }
 }
 
-TEST_F(CarStep, LongRandomDriveStaysFiniteWithinTopSpeedWithTheHeadingWithinPiAndBrakingNeverSpeedsUp)
+TEST_F(CarStep, LongRandomDriveStaysFiniteWithinTopSpeedWithTheHeadingWithinPiAndBrakingNeverSpeedsUpAndSounds)
 {
     // Held arrows drawn afresh every 50 to 150 steps; raw mt19937 output is the same everywhere.
     std::mt19937 random(20240611);
@@ -121,6 +121,7 @@ TEST_F(CarStep, LongRandomDriveStaysFiniteWithinTopSpeedWithTheHeadingWithinPiAn
     Vector2 keys;
     float fastest = 0.0f;
     int brakingSteps = 0;
+    float sound[2 * 144], loudest = 0.0f; // the sound of a 3 ms step, at 48 kHz
     for (int step = 0, next = 0; step < 100000; ++step) {
         if (step == next) {
             next += 50 + static_cast<int>(random() % 101);
@@ -138,9 +139,15 @@ TEST_F(CarStep, LongRandomDriveStaysFiniteWithinTopSpeedWithTheHeadingWithinPiAn
         }
         ASSERT_TRUE(Heading() >= -kPi && Heading() <= kPi) << "step " << step << ": " << Heading();
         ASSERT_LE(Speed(), 50.0f) << "step " << step;
+        race.sound.SetInput(step < 99999 ? car.GetSoundInput() : CarSoundInput{NAN, INFINITY, 1, 1, NAN});
+        race.sound.Render(sound, 144);
+        for (const float sample : sound) {
+            ASSERT_TRUE(sample >= -1.0f && sample <= 1.0f) << "step " << step << ": " << sample;
+            loudest = std::max(loudest, std::fabs(sample));
+        }
         fastest = Speed() > fastest ? Speed() : fastest;
     }
-    EXPECT_TRUE(fastest > 30.0f && brakingSteps > 1000) << "the checks cover the fast regime and braking too";
+    EXPECT_TRUE(fastest > 30.0f && brakingSteps > 1000 && loudest > 0.2f) << "the checks cover speed, braking, sound";
 }
 
 TEST_F(CarStep, OverALongDriveLeftMirrorsRight)

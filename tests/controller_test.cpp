@@ -1,6 +1,6 @@
 // Game controllers as the race sees them, from SDL's virtual controller through the engine's event
 // handling: each control gives the control vector of its key, dead zones give nothing, controllers
-// and keys combine, a controller pulled out lets go, and Back quits.
+// and keys combine, a controller pulled out lets go, Back quits and Y mutes.
 #include <gtest/gtest.h>
 
 #include "orvo/orvo.h"
@@ -60,6 +60,7 @@ TEST_F(ControllerTest, EachControlGivesItsKeysVectorAndNothingInsideTheDeadZone)
         {SDL_CONTROLLER_BUTTON_DPAD_UP, {0, 1}},    {SDL_CONTROLLER_BUTTON_A, {0, 1}},
         {SDL_CONTROLLER_BUTTON_DPAD_DOWN, {0, -1}}, {SDL_CONTROLLER_BUTTON_B, {0, -1}},
         {SDL_CONTROLLER_BUTTON_X, {0, 0}},          {SDL_CONTROLLER_BUTTON_START, {0, 0}},
+        {SDL_CONTROLLER_BUTTON_Y, {0, 0}},
     };
     for (const auto& [button, control] : buttons) {
         Button(button, true);
@@ -67,6 +68,7 @@ TEST_F(ControllerTest, EachControlGivesItsKeysVectorAndNothingInsideTheDeadZone)
         Button(button, false);
         EXPECT_EQ(Control(), Vec(0, 0)) << "released " << button;
     }
+    EXPECT_TRUE(race->sound.IsMuted()) << "Y pressed once mutes";
     // The device's triggers run from -32768 at rest to 32767; SDL reports them as 0 to 32767.
     const struct {
         int axis;

@@ -25,9 +25,22 @@ start_x() {
     export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
 }
 
+# Starts openbox and waits until it runs its start-up command. It sets _NET_SUPPORTING_WM_CHECK
+# earlier, before it has read its theme and fonts, which on its first start on a new system takes
+# a while (fontconfig's cache is rebuilt); a window mapped meanwhile stays unmanaged and unmapped.
 start_wm() {
-    spawn openbox --sm-disable >/dev/null 2>&1
-    wait_until 30 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || { fail "no window manager"; return 1; }
+    spawn openbox --sm-disable --startup "touch $work/wm-ready" >/dev/null 2>&1
+    wait_until 30 test -e "$work/wm-ready" || { fail "no window manager"; return 1; }
+}
+
+# A window manager that never shows a window: it takes the redirect and ignores every request.
+# Debian's Python, where python3-xlib is, whatever python3 comes first on PATH.
+start_unmapping_wm() {
+    spawn /usr/bin/python3 -c 'import sys; from Xlib import X, display
+d = display.Display(); d.screen().root.change_attributes(event_mask=X.SubstructureRedirectMask); d.sync()
+open(sys.argv[1], "w").close()
+while True: d.next_event()' "$work/wm-ready"
+    wait_until 30 test -e "$work/wm-ready" || { fail "no window manager"; return 1; }
 }
 
 # Starts the game in directory $1 with environment changes ${@:2}; sets pid. X only, never a silent fallback.
@@ -45,9 +58,10 @@ window_drawn() {
 }
 game_gone() { ! kill -0 "$pid" 2>/dev/null; }
 
-# Starts the game in directory $1 (the project root by default) and waits for its window to draw.
+# Starts the game in directory $1 (the project root by default) with environment changes ${@:2} and
+# waits for its window to draw.
 open_game() {
-    start_game "${1:-$root}"
+    start_game "${1:-$root}" "${@:2}"
     wait_until 60 eval 'window_drawn || game_gone' && ! game_gone && return 0
     fail "no window appeared on $DISPLAY: $(cat "$work/stderr" "$work/stdout" "$work/xvfb.log")" && return 1
 }
@@ -127,6 +141,19 @@ case_window_close() { start_x 2800x1000 && start_wm && open_game && quit_with al
 case_sigterm() {
     start_x 2800x1000 && open_game && kill -TERM "$pid" && wait_for_exit 10 || return
     [ "$status" = 0 ] || fail "SIGTERM ended the game with status $status, not 0"
+}
+
+# Under a window manager that never shows the window, the game waits inside SDL for it to be
+# shown: SIGTERM ends it there, and without one it stops on its own after 30 s, saying why.
+has_window() { [ -n "$(timeout 5 xdotool search --pid "$pid" --name '^Orvo game$' 2>/dev/null)" ]; }
+case_unshown_window() {
+    start_x 2800x1000 && start_unmapping_wm && start_game "$root" || return
+    wait_until 60 has_window || fail "no window created"
+    kill -TERM "$pid" && wait_for_exit 10
+    [ "$status" = 143 ] || fail "SIGTERM while the window is not shown: status $status, not 143 (137: still running)"
+    start_game "$root" && wait_for_exit 120
+    [ "$status" = 134 ] && grep -q '^SDL_CreateWindow error: the window was not shown within 30 seconds' "$work/stdout" ||
+        fail "window never shown: status $status (not 134, SIGABRT), stdout '$(cat "$work/stdout")'"
 }
 
 # Neither res/gfx in the working directory nor an installed data folder: both places are named.
@@ -264,6 +291,43 @@ case_stopped() {
     start_x 2800x1000 && open_game || return
     kill -STOP "$pid" && sleep 1 && kill -CONT "$pid"
     quit_with Escape
+}
+
+# The sound as SDL's disk driver writes it, in real time, to a raw file of 32-bit float stereo at
+# 48 kHz: 384,000 bytes a second. Holds for $1 tenths of a second of it; adds the file's size then to at.
+sound_bytes() { stat -c %s "$work/sound.raw" 2>/dev/null || echo 0; }
+sound_grows_to() { [ "$(sound_bytes)" -ge "$1" ]; }
+hold_for() { wait_until 60 sound_grows_to $(($(sound_bytes) + $1 * 38400)) || fail "no sound"; at+=("$(sound_bytes)"); }
+# "rms rough-frequency rms-from-1-to-3-kHz peak" of the left channel between byte offsets $1 and $2.
+sound_stats() {
+    local trim=(trim "$(($1 / 8))s" "$((($2 - $1) / 8))s" remix 1)
+    sox -V1 -t f32 -r 48000 -c 2 "$work/sound.raw" -n "${trim[@]}" sinc 1000-3000 stat 2>&1 | awk '/^RMS +amp/ { print $3 }' >"$work/band"
+    sox -V1 -t f32 -r 48000 -c 2 "$work/sound.raw" -n "${trim[@]}" stat 2>&1 | awk -v b="$(cat "$work/band")" \
+        '/^RMS +amp/ { r = $3 } /^Rough/ { f = $3 } /^Maximum amp/ { m = $3 } END { printf "%s %s %s %s ", r, f, b, m }'
+}
+
+# Parked, the engine idles quietly; held Up, it is louder and higher; a hard turn at speed adds the
+# squeal's band; after M, silence to the end of the file.
+case_sound() {
+    start_x 2800x1000 && open_game "$root" SDL_AUDIODRIVER=disk "SDL_DISKAUDIOFILE=$work/sound.raw" || return
+    local at=() stats
+    hold_for 5 && hold_for 15
+    bounded xdotool windowfocus --sync "$id" keydown Up && hold_for 15 && hold_for 15
+    bounded xdotool windowfocus --sync "$id" keydown Right && hold_for 5 && hold_for 10
+    bounded xdotool windowfocus --sync "$id" keyup Right keyup Up key m && hold_for 3 && hold_for 15
+    quit_with Escape
+    stats="$(sound_stats "${at[0]}" "${at[1]}")$(sound_stats "${at[2]}" "${at[3]}")$(sound_stats "${at[4]}" "${at[5]}")"
+    stats+=$(sound_stats "${at[6]}" "$(sound_bytes)")
+    echo "rms, rough Hz, 1-3 kHz rms, peak; parked, Up, turning, after M: $stats"
+    awk '{ exit !($1 > 0.01 && $1 < 0.1 && $5 > 1.5 * $1 && $6 > 1.5 * $2 && $11 > 0.02 && $11 > 5 * $7 && $16 == 0) }' \
+        <<<"$stats" || fail "not: parked quiet, Up louder and higher, a squeal turning, silence after M"
+}
+
+# An audio driver that cannot open here: one line on stderr says so, and the game plays on.
+case_no_sound() {
+    start_x 2800x1000 && open_game "$root" SDL_AUDIODRIVER=dsp && quit_with Escape
+    [ "$(grep -c . "$work/stderr")" = 1 ] && grep -q '^No sound: .*dsp' "$work/stderr" ||
+        fail "not one line saying why there is no sound: $(cat "$work/stderr")"
 }
 
 declare -F "case_$case" >/dev/null || { echo "program_test.sh: no case '$case'" >&2; exit 2; }

@@ -37,6 +37,11 @@ TEST(SpriteDraw, WorldSpaceRoundsOutwardAndPositiveRotationTurnsClockwise)
         EXPECT_EQ(pixel(180, 200), rotation > 0 ? 0x00FF00u : 0xFF0000u) << "left, rotation " << rotation;
         EXPECT_EQ(pixel(220, 200), rotation > 0 ? 0xFF0000u : 0x00FF00u) << "right, rotation " << rotation;
     }
+    // Half a turn puts it at the bottom: the size of the turn, not only its sense.
+    sprite.spatial.rotation = 3.1415927f;
+    sprite.Draw();
+    EXPECT_EQ(pixel(195, 225), 0xFF0000u);
+    EXPECT_EQ(pixel(205, 175), 0x00FF00u);
 
     orvo::Exit();
 }

@@ -1,9 +1,14 @@
 // Platform layer over SDL, scalar maths and the scene-node placement and screen mapping.
 #include "orvo/utils.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include <SDL_image.h>
@@ -49,6 +54,75 @@ bool RunsWithoutADisplay()
     return invisible && (requested == nullptr || requested[0] == '\0');
 }
 
+// SDL shows a new window on X11 by waiting, with no time limit, for the X server to report it
+// mapped; a window manager that never maps it (openbox does so to a window mapped while it is
+// still starting) would leave the game waiting unseen for ever. While it lives, this guard gives
+// the window and its renderer kStartUpSeconds to come up, then says so on stdout and stops the
+// program as a failed start-up does. It also lets SIGINT and SIGTERM end the process at once:
+// SDL's handlers would only queue a quit event for a main loop that is not running yet.
+class StartUpGuard {
+public:
+    StartUpGuard()
+    {
+        struct sigaction byDefault = {};
+        byDefault.sa_handler = SIG_DFL;
+        for (int i = 0; i < kSignalCount; ++i) {
+            // A signal that the parent made ignored (SIGINT of a background job) stays ignored.
+            if (sigaction(kSignals[i], nullptr, &saved[i]) == 0 && saved[i].sa_handler != SIG_IGN) {
+                sigaction(kSignals[i], &byDefault, nullptr);
+            }
+        }
+    }
+
+    ~StartUpGuard()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            up = true;
+        }
+        cv.notify_one();
+        if (watchdog.joinable()) {
+            watchdog.join();
+        }
+        for (int i = 0; i < kSignalCount; ++i) {
+            sigaction(kSignals[i], &saved[i], nullptr); // SDL's handler again
+        }
+    }
+
+    StartUpGuard(const StartUpGuard&) = delete;
+    StartUpGuard& operator=(const StartUpGuard&) = delete;
+
+    // The SDL call that the start-up is in, for the message.
+    void Step(const char* name)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        step = name;
+    }
+
+private:
+    static constexpr int kStartUpSeconds = 30;
+    static constexpr int kSignals[] = {SIGINT, SIGTERM};
+    static constexpr int kSignalCount = 2;
+
+    void Watch()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!cv.wait_for(lock, std::chrono::seconds(kStartUpSeconds), [this] { return up; })) {
+            std::printf("%s error: the window was not shown within %d seconds (no window manager mapped it)", step,
+                        kStartUpSeconds);
+            std::fflush(stdout);
+        }
+        assert(up);
+    }
+
+    struct sigaction saved[kSignalCount] = {};
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool up = false;
+    const char* step = "SDL_CreateWindow";
+    std::thread watchdog{&StartUpGuard::Watch, this};
+};
+
 SDL_Point ChooseWindowPositionOnTheseDisplays(int width, int height)
 {
     std::vector<SDL_Rect> usableBounds;
@@ -61,7 +135,93 @@ SDL_Point ChooseWindowPositionOnTheseDisplays(int width, int height)
     return ChooseWindowPosition(width, height, usableBounds.data(), static_cast<int>(usableBounds.size()));
 }
 
+// Opens the window and its renderer: nullptr on success, otherwise the SDL call that failed.
+const char* OpenWindowAndRenderer(int width, int height, bool vsync)
+{
+    const SDL_Point position = ChooseWindowPositionOnTheseDisplays(width, height);
+    // Both calls wait for the window to be shown: the renderer replaces the first window.
+    StartUpGuard guard;
+    _SDLWindow = SDL_CreateWindow("Orvo game", position.x, position.y, width, height, SDL_WINDOW_SHOWN);
+    if (_SDLWindow == nullptr) {
+        return "SDL_CreateWindow";
+    }
+    guard.Step("SDL_CreateRenderer");
+    const Uint32 flags = vsync ? (SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC) : SDL_RENDERER_ACCELERATED;
+    _SDLRenderer = SDL_CreateRenderer(_SDLWindow, -1, flags);
+    if (_SDLRenderer == nullptr) {
+        SDL_DestroyWindow(_SDLWindow);
+        return "SDL_CreateRenderer";
+    }
+    return nullptr;
+}
+
+// The open audio device (0: none) and the game's source, which the audio thread reads only
+// inside SDL's callback, under the device's lock.
+SDL_AudioDeviceID audioDevice = 0;
+AudioSource audioSource = nullptr;
+void* audioContext = nullptr;
+
+void FillAudioBuffer(void* userdata, Uint8* stream, int length)
+{
+    (void)userdata;
+    const int frames = length / static_cast<int>(sizeof(float) * kAudioChannels);
+    if (audioSource == nullptr) {
+        SDL_memset(stream, 0, static_cast<size_t>(length));
+        return;
+    }
+    audioSource(audioContext, reinterpret_cast<float*>(stream), frames);
+}
+
+// Sound is optional: on any failure the game says why, once, and plays on silently. A driver
+// named in SDL_AUDIODRIVER is the only one SDL tries.
+void OpenAudioDevice()
+{
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        std::fprintf(stderr, "No sound: SDL's audio did not start (%s); playing on silently\n", SDL_GetError());
+        return;
+    }
+    SDL_AudioSpec wanted;
+    SDL_zero(wanted);
+    wanted.freq = kAudioRate;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = kAudioChannels;
+    wanted.samples = kAudioBufferFrames;
+    wanted.callback = FillAudioBuffer;
+    // No changes allowed: whatever the device wants, SDL converts this format to it, so the
+    // source always fills the buffers it was promised.
+    SDL_AudioSpec obtained;
+    audioDevice = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (audioDevice == 0) {
+        std::fprintf(stderr, "No sound: no audio device could be opened (%s); playing on silently\n", SDL_GetError());
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return;
+    }
+    SDL_PauseAudioDevice(audioDevice, 0);
+}
+
+void CloseAudioDevice()
+{
+    if (audioDevice != 0) {
+        // Returns once the audio thread has stopped: no callback runs after this.
+        SDL_CloseAudioDevice(audioDevice);
+        audioDevice = 0;
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+}
+
 } // namespace
+
+void SetAudioSource(AudioSource source, void* context)
+{
+    if (audioDevice != 0) {
+        SDL_LockAudioDevice(audioDevice);
+    }
+    audioSource = source;
+    audioContext = context;
+    if (audioDevice != 0) {
+        SDL_UnlockAudioDevice(audioDevice);
+    }
+}
 
 int InitSDL(int width, int height, bool vsync)
 {
@@ -79,30 +239,21 @@ int InitSDL(int width, int height, bool vsync)
     // Controllers are optional: without them the game runs on the keyboard.
     SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 
-    const SDL_Point position = ChooseWindowPositionOnTheseDisplays(width, height);
-    _SDLWindow = SDL_CreateWindow("Orvo game", position.x, position.y, width, height, SDL_WINDOW_SHOWN);
-    if (_SDLWindow == nullptr) {
-        std::printf("SDL_CreateWindow error: %s", SDL_GetError());
+    if (const char* failed = OpenWindowAndRenderer(width, height, vsync)) {
+        std::printf("%s error: %s", failed, SDL_GetError());
         SDL_Quit();
         return 1;
     }
     _contextWidth = width;
     _contextHeight = height;
 
-    const Uint32 flags = vsync ? (SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC) : SDL_RENDERER_ACCELERATED;
-    _SDLRenderer = SDL_CreateRenderer(_SDLWindow, -1, flags);
-    if (_SDLRenderer == nullptr) {
-        SDL_DestroyWindow(_SDLWindow);
-        std::printf("SDL_CreateRenderer error: %s", SDL_GetError());
-        SDL_Quit();
-        return 1;
-    }
-
     // The picture keeps the context's size in every window size: in full screen SDL scales it.
     SDL_RenderSetLogicalSize(_SDLRenderer, width, height);
 
     // Formats that fail to initialise show up as a failed load of the first such file.
     IMG_Init(IMG_INIT_JPG | IMG_INIT_PNG);
+
+    OpenAudioDevice();
     return 0;
 }
 
@@ -114,6 +265,8 @@ void ToggleFullScreen()
 
 int ExitSDL()
 {
+    // Opened after the window, closed before it.
+    CloseAudioDevice();
     IMG_Quit();
     SDL_DestroyRenderer(_SDLRenderer);
     SDL_DestroyWindow(_SDLWindow);

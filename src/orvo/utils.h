@@ -30,6 +30,8 @@ enum e_FilterMode : int {
 // SDL's error) on failure. Where no display answers and SDL falls back to a video driver that
 // shows nothing, start-up fails too, unless that driver was asked for through SDL_VIDEODRIVER.
 // Game controllers are opened when available; without them the game runs on the keyboard.
+// A window that is not shown within 30 seconds stops the program after saying so; until the
+// window is up, SIGINT and SIGTERM end the process, and from then on they ask the loop to quit.
 int InitSDL(int width, int height, bool vsync);
 int ExitSDL();
 
@@ -41,6 +43,22 @@ SDL_Point ChooseWindowPosition(int width, int height, const SDL_Rect* usableBoun
 // picture in both: SDL scales the fitted viewport into the window, with bars where the aspects
 // differ.
 void ToggleFullScreen();
+
+// Sound: the device is opened after the window at kAudioRate, stereo, 32-bit float samples
+// (SDL converts for a device that wants otherwise), in buffers of kAudioBufferFrames frames, 21 ms.
+// Without a device, or when opening one fails, InitSDL says why in one line on stderr and the
+// game runs on silently. The engine plays whatever the game's source puts into each buffer.
+constexpr int kAudioRate = 48000;
+constexpr int kAudioChannels = 2;
+constexpr int kAudioBufferFrames = 1024;
+
+// Fills `frames` frames of interleaved samples in [-1, 1], on SDL's audio thread: it must not
+// block, wait or allocate.
+using AudioSource = void (*)(void* context, float* samples, int frames);
+
+// Makes `source` (null: silence) fill every buffer from now on. Returns once the audio thread has
+// left the previous source, which may then be destroyed.
+void SetAudioSource(AudioSource source, void* context);
 
 SDL_Window* GetSDLWindow();
 SDL_Renderer* GetSDLRenderer();
