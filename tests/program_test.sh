@@ -246,10 +246,10 @@ case_common_screen() {
 
 # F11 fills the screen with the same picture scaled, the car still in its middle; Alt+Enter brings
 # the window back as it was. Full screen needs a window manager that does it.
-car_centred_full_screen() { timeout 15 import -window "$id" "$work/full.png" 2>/dev/null && car_near_centre "$work/full.png"; }
+car_centred_full_screen() { timeout 60 import -window "$id" "$work/full.png" 2>/dev/null && car_near_centre "$work/full.png"; }
 case_full_screen() {
     start_x 2800x1000 && start_wm && open_game || return
-    local window
+    local window seen="no screenshot of the whole screen"
     window=$(window_geometry)
     bounded xdotool windowfocus --sync "$id" key F11
     wait_until 30 geometry_is "0 0 2800 1000" || fail "F11: the window is at $(window_geometry), not on the whole screen"
