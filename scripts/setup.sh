@@ -39,3 +39,13 @@ ORVO_PACKAGE_PACKAGES=(dpkg-dev file)
 # recorded sound), and setpriv and awk, which a bare Debian has today but need not keep.
 ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox python3-xlib desktop-file-utils
     "${ORVO_PACKAGE_PACKAGES[@]}" clang-format git util-linux mawk sox)
+# What the browser build needs (scripts/web): the WebAssembly compiler, dpkg-source to unpack the
+# SDL source packages it builds for the web, and python3 to serve the site.
+ORVO_WEB_PACKAGES=(cmake make pkg-config libsdl2-dev libsdl2-image-dev emscripten nodejs dpkg-dev python3)
+# What the browser tests need beside: the headless browser and the automation library that drives it.
+ORVO_WEB_TEST_PACKAGES=(chromium chromium-driver python3-selenium imagemagick libgtest-dev)
+# The CMake options of a build for the web (run from the project root, after scripts/web has made
+# build/web-deps): SDL's packages named one by one, because emscripten's own system folder, which
+# CMake searches first, has an SDL2 package of its own that is not this one.
+ORVO_WEB_CMAKE_OPTIONS=(-DSDL2_DIR="$PWD/build/web-deps/lib/cmake/SDL2"
+    -DSDL2_image_DIR="$PWD/build/web-deps/lib/cmake/SDL2_image")

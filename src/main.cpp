@@ -17,10 +17,12 @@ int main(int argc, char* argv[])
     game->SetMaximizedViewport(1.777777f);
     RaceState* race = new RaceState(game);
     game->SetState(race);
-    game->Run();
-
-    delete race;
-    delete game;
-    orvo::Exit();
+    // The teardown runs when the game ends: in the browser Run() never returns (the page owns the
+    // thread), so it goes to Run() rather than after it.
+    game->Run([race, game] {
+        delete race;
+        delete game;
+        orvo::Exit();
+    });
     return 0;
 }

@@ -110,6 +110,7 @@ TEST_F(CarStep, StepsFromKnownStatesGiveTheWorkedOutValues)
             ExpectDigits(actual[field], digits, e.name + std::string(", field ") + std::to_string(field));
         }
         EXPECT_EQ(car.redDot->spatial.position.y, 10.0f) << e.name;
+        EXPECT_EQ(car.lastStep.braking, std::string(e.name) == "down at 20 brakes") << e.name << ", kept for the sound";
     }
 }
 

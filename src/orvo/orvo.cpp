@@ -3,6 +3,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
+
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#include <emscripten/html5.h>
+#endif
 
 // The checks below guard preconditions in every build type.
 #undef NDEBUG
@@ -75,39 +81,141 @@ void Game::SetMaximizedViewport(float aspect)
     SDL_RenderSetLogicalSize(GetSDLRenderer(), viewport.w, viewport.h);
 }
 
-void Game::Run()
+bool Game::UpdateFrame(uint64_t frameStart)
+{
+    SDL_RenderClear(GetSDLRenderer());
+
+    // The whole queue is drained even after a quit request; the frame still completes.
+    bool quit = false;
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) {
+        if (HandleEvent(event)) {
+            quit = true;
+        }
+    }
+
+    // The clock is the frame's start, read before the events were handled.
+    for (int64_t due = CountDuePhysicsSteps(frameStart, startTicks, physicsStepMs, stepCount); due > 0; --due) {
+        StepPhysicsTime();
+        ++stepCount;
+    }
+    return quit;
+}
+
+void Game::PresentFrame()
+{
+    StepGraphicsTime();
+    SDL_RenderPresent(GetSDLRenderer());
+}
+
+#ifndef __EMSCRIPTEN__
+
+void Game::Run(std::function<void()> end)
 {
     uint64_t frameStart = SDL_GetTicks64();
     startTicks = frameStart;
 
     bool quit = false;
     while (!quit) {
-        SDL_RenderClear(GetSDLRenderer());
-
-        // The whole queue is drained even after a quit request; the frame still completes.
-        SDL_Event event;
-        while (SDL_PollEvent(&event) != 0) {
-            if (HandleEvent(event)) {
-                quit = true;
-            }
-        }
-
-        // The clock is the frame's start, read before the events were handled.
-        for (int64_t due = CountDuePhysicsSteps(frameStart, startTicks, physicsStepMs, stepCount); due > 0; --due) {
-            StepPhysicsTime();
-            ++stepCount;
-        }
+        quit = UpdateFrame(frameStart);
 
         const int64_t remaining = frameMs - static_cast<int64_t>(SDL_GetTicks64() - frameStart);
         if (remaining > 0) {
             SDL_Delay(static_cast<Uint32>(remaining));
         }
 
-        StepGraphicsTime();
-        SDL_RenderPresent(GetSDLRenderer());
+        PresentFrame();
         frameStart = SDL_GetTicks64();
     }
+    if (end) {
+        end();
+    }
 }
+
+#else
+
+// In the browser the page owns the thread: the game runs one frame per display frame
+// (requestAnimationFrame), the display's own pace, so there is no waiting within a frame.
+namespace {
+
+struct BrowserLoop {
+    Game* game = nullptr;
+    std::function<void()> end;
+    bool hidden = false;
+    uint64_t hiddenSince = 0;
+    double frames = 0;
+} browserLoop;
+
+// A hidden page gets no frames. Its clock is moved on by the time it was hidden, so that when it
+// is shown again the physics carries on from where it stopped instead of running every missed step
+// in one burst.
+EM_BOOL OnVisibilityChange(int, const EmscriptenVisibilityChangeEvent* event, void*)
+{
+    const uint64_t now = SDL_GetTicks64();
+    if (event->hidden && !browserLoop.hidden) {
+        browserLoop.hidden = true;
+        browserLoop.hiddenSince = now;
+    } else if (!event->hidden && browserLoop.hidden) {
+        browserLoop.hidden = false;
+        browserLoop.game->startTicks += now - browserLoop.hiddenSince;
+    }
+    return EM_FALSE;
+}
+
+void BrowserFrame()
+{
+    // Some browsers still run the odd frame of a hidden page; it waits until shown.
+    if (browserLoop.hidden) {
+        return;
+    }
+    Game* game = browserLoop.game;
+    const bool quit = game->UpdateFrame(SDL_GetTicks64());
+    game->PresentFrame();
+    browserLoop.frames += 1;
+    if (!quit) {
+        return;
+    }
+    emscripten_cancel_main_loop();
+    emscripten_set_visibilitychange_callback(nullptr, EM_FALSE, nullptr);
+    browserLoop.game = nullptr;
+    const std::function<void()> end = std::move(browserLoop.end);
+    if (end) {
+        end();
+    }
+    // The page says that the game has ended and how to play again.
+    emscripten_run_script("if (Module.onGameEnded) Module.onGameEnded();");
+}
+
+} // namespace
+
+void Game::Run(std::function<void()> end)
+{
+    startTicks = SDL_GetTicks64();
+    browserLoop.game = this;
+    browserLoop.end = std::move(end);
+    emscripten_set_visibilitychange_callback(nullptr, EM_FALSE, OnVisibilityChange);
+    // Timing 0: one call per animation frame. Never returns: control goes back to the page.
+    emscripten_set_main_loop(BrowserFrame, 0, 1);
+}
+
+// Read by the page's tests: the physics steps and the frames run so far, and the keys held.
+extern "C" EMSCRIPTEN_KEEPALIVE double orvo_physics_steps()
+{
+    return browserLoop.game != nullptr ? static_cast<double>(browserLoop.game->stepCount) : -1.0;
+}
+extern "C" EMSCRIPTEN_KEEPALIVE double orvo_frames() { return browserLoop.frames; }
+extern "C" EMSCRIPTEN_KEEPALIVE int orvo_keys_held()
+{
+    int count = 0;
+    int keys = 0;
+    const Uint8* state = SDL_GetKeyboardState(&keys);
+    for (int key = 0; key < keys; ++key) {
+        count += state[key];
+    }
+    return count;
+}
+
+#endif
 
 namespace {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include <SDL.h>
@@ -79,9 +80,18 @@ public:
     // state stays alive; its creator deletes it.
     void SetState(State* newState);
     void SetMaximizedViewport(float aspect);
-    // Runs frames until Escape, F12, a controller's Back button or a window close request; the
-    // physics clock is absolute, so a slow frame is followed by its catch-up steps.
-    void Run();
+    // Runs frames until Escape, F12, a controller's Back button or a window close request, then
+    // calls `end` (when given), which may delete the game. The physics clock is absolute, so a
+    // slow frame is followed by its catch-up steps. In the browser the frames run one per display
+    // frame after Run() has handed control back to the page, so code after Run() never runs there:
+    // the teardown belongs in `end`. A hidden page runs no frames and, shown again, carries on
+    // where it was without catching up the time it was hidden.
+    void Run(std::function<void()> end = nullptr);
+    // The two halves of a frame. UpdateFrame clears the picture, hands every queued event to the
+    // state and runs the physics steps due at `frameStart`; true when an event asked to quit.
+    // PresentFrame draws the state and shows the picture.
+    bool UpdateFrame(uint64_t frameStart);
+    void PresentFrame();
     // Hands one event to the state; F11 and Alt+Enter switch full screen, controllers are opened as
     // they are plugged in, and losing the window's focus cancels the touches. True when the event
     // asks the game to quit.

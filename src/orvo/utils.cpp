@@ -54,6 +54,14 @@ bool RunsWithoutADisplay()
     return invisible && (requested == nullptr || requested[0] == '\0');
 }
 
+#ifdef __EMSCRIPTEN__
+// In the browser the window is the page's canvas, there at once, and the page has no signals and
+// no threads to watch with: nothing to guard.
+class StartUpGuard {
+public:
+    void Step(const char* name) { (void)name; }
+};
+#else
 // SDL shows a new window on X11 by waiting, with no time limit, for the X server to report it
 // mapped; a window manager that never maps it (openbox does so to a window mapped while it is
 // still starting) would leave the game waiting unseen for ever. While it lives, this guard gives
@@ -122,6 +130,7 @@ private:
     const char* step = "SDL_CreateWindow";
     std::thread watchdog{&StartUpGuard::Watch, this};
 };
+#endif
 
 SDL_Point ChooseWindowPositionOnTheseDisplays(int width, int height)
 {
@@ -259,8 +268,13 @@ int InitSDL(int width, int height, bool vsync)
 
 void ToggleFullScreen()
 {
+#ifdef __EMSCRIPTEN__
+    // A browser grants full screen only inside the key's own event handler, which the page has and
+    // the frame that sees the key later has not: there the page switches it.
+#else
     const bool fullScreen = (SDL_GetWindowFlags(_SDLWindow) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
     SDL_SetWindowFullscreen(_SDLWindow, fullScreen ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+#endif
 }
 
 int ExitSDL()

@@ -1,0 +1,136 @@
+"""The browser build's page in headless chromium through selenium, as a player sees it. From the project
+root: web_test.py SITE CASE. It serves SITE itself, and ends the browser and its driver on every way out."""
+import contextlib, functools, math, os, shutil, signal, subprocess, sys, tempfile, time
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.keys import Keys
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
+from headless_page import open_page  # noqa: E402  (shared with the figures and the screenshot)
+
+site, case = sys.argv[1], sys.argv[2]
+work, failures = tempfile.mkdtemp(), []
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print(f"FAIL [{case}]: {what}", file=sys.stderr)
+
+
+def wait_until(condition, seconds=90):  # polls `condition` until it holds or the time is up
+    deadline = time.monotonic() + seconds
+    while not (value := condition()) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return value
+
+
+def game(driver, call):
+    return driver.execute_script(f"return window.Module && Module.calledRun ? Module._orvo_{call}() : null")
+
+
+def status(driver):
+    return driver.execute_script("const s = document.getElementById('status'); return s.hidden ? '' : s.textContent")
+
+
+def magick(*args, text=True):
+    return subprocess.run(["convert", *args], capture_output=True, text=text, check=True).stdout
+
+
+def picture(driver, name):
+    """The canvas's PNG, and where on it the car's paint is (its image's commonest opaque colour), from the centre."""
+    driver.find_element("id", "canvas").screenshot(f"{work}/{name}.png")
+    opaque = [line for line in magick("res/gfx/car.png", "-format", "%c", "histogram:info:-").splitlines() if ",255)" in line]
+    paint = "rgb(%s)" % ",".join(max(opaque, key=lambda line: int(line.split(":")[0])).split("(")[1].split(",")[:3])
+    mask = magick(f"{work}/{name}.png", "-alpha", "off", "-fuzz", "8%", "-fill", "white", "-opaque", paint, "-fuzz", "0",
+                  "-fill", "black", "+opaque", "white", "-depth", "8", "gray:-", text=False)
+    return f"{work}/{name}.png", [(i % 1280 - 640, i // 1280 - 360) for i, value in enumerate(mask) if value]
+
+
+def car_axis(paint, what):
+    """Checks that the car is at the centre; the angle of its long axis, in degrees."""
+    near = [(x, y) for x, y in paint if abs(x) <= 150 and abs(y) <= 150]
+    check(len(paint) >= 60 and len(near) * 10 >= len(paint) * 9, f"{what}: {len(near)} of {len(paint)} car pixels near the centre")
+    mx, my = (sum(p[i] for p in near) / max(len(near), 1) for i in (0, 1))
+    moment = lambda f: sum(f(x - mx, y - my) for x, y in near)
+    return math.degrees(0.5 * math.atan2(2 * moment(lambda x, y: x * y), moment(lambda x, y: x * x - y * y)))
+
+
+def colour(png, region):
+    return [int(v) for v in magick(png, "-crop", region, "+repage", "-alpha", "off", "-format",
+                                   "%[fx:int(255*mean.r)] %[fx:int(255*mean.g)] %[fx:int(255*mean.b)]", "info:").split()]
+
+
+def hold(driver, *keys, steps=0):
+    start = game(driver, "physics_steps")
+    functools.reduce(lambda chain, key: chain.key_down(key), keys, ActionChains(driver)).perform()
+    wait_until(lambda: game(driver, "physics_steps") >= start + steps)
+
+
+def started(driver):
+    check(wait_until(lambda: (game(driver, "frames") or 0) > 20), f"no game frames: {status(driver)!r}")
+
+
+def display_frames(driver, count):
+    driver.execute_async_script("let [n, done] = arguments; (function tick() { --n > 0 ? requestAnimationFrame(tick) : done(); })()", count)
+
+
+def case_page(driver):
+    started(driver)
+    parked, paint = picture(driver, "parked")
+    axis = car_axis(paint, "parked")
+    ground, tile = colour(parked, "300x200+150+420"), colour("res/gfx/grid.png", "100%x100%+0+0")
+    check(math.dist(ground, tile) < 25 and math.dist(ground, (0, 0, 0)) > 40, f"ground {ground} black or unlike the tiles {tile}")
+    mark, below = colour(parked, "50x4+30+23"), colour(parked, "50x4+30+45")
+    check(math.dist(mark, below) > 60 and mark[0] > 150, f"overlay mark {mark} not over the ground {below}")
+    hold(driver, Keys.ARROW_UP, steps=333)
+    driven, paint = picture(driver, "driven")
+    rmse = subprocess.run(["compare", "-metric", "RMSE", "-extract", "1100x200+90+40", parked, driven, "null:"], capture_output=True, text=True).stderr
+    check(float(rmse.split("(")[1].split(")")[0]) > 0.03, f"Up: the ground did not move (RMSE {rmse})")
+    hold(driver, Keys.ARROW_UP, Keys.ARROW_RIGHT, steps=666)
+    turn = abs(car_axis(picture(driver, "turned")[1], "after Up and Right") - axis) % 180
+    check(min(turn, 180 - turn) > 15, f"Up and Right: the car turned {min(turn, 180 - turn):.1f} degrees")
+    ActionChains(driver).key_up(Keys.ARROW_RIGHT).key_up(Keys.ARROW_UP).send_keys(Keys.ESCAPE).perform()
+    check(wait_until(lambda: "ended" in status(driver)), f"no ended message after Escape: {status(driver)!r}")
+    frames = game(driver, "frames")
+    display_frames(driver, 30)
+    check(game(driver, "frames") == frames, f"frames went on after the end: {frames}, then {game(driver, 'frames')}")
+    errors = [entry["message"] for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
+    check(not errors, f"console errors: {errors}")
+
+
+def case_hidden(driver):
+    started(driver)
+    driver.execute_script("window.seen = []; document.addEventListener('visibilitychange', () => seen.push("
+                          "[document.visibilityState, performance.now(), Module._orvo_frames(), Module._orvo_physics_steps()]))")
+    hold(driver, Keys.ARROW_UP, steps=100)
+    check(game(driver, "keys_held") == 1, "Up is not held")
+    page = driver.current_window_handle
+    driver.switch_to.new_window("tab")
+    time.sleep(30)  # what is tested: the page hidden behind another tab for this long
+    driver.close()
+    driver.switch_to.window(page)
+    seen = wait_until(lambda: driver.execute_script("return seen.length >= 2 && seen"))
+    display_frames(driver, 30)
+    now, steps = driver.execute_script("return [performance.now(), Module._orvo_physics_steps()]")
+    check([state for state, *_ in seen] == ["hidden", "visible"], f"visibility changes: {seen}")
+    (_, _, hidden_frames, hidden_steps), (_, shown_at, shown_frames, _) = seen[:2]
+    check(shown_frames - hidden_frames <= 1, f"{shown_frames - hidden_frames} frames ran while hidden")
+    # Allowed: the steps of the last moments before the page was hidden; of the whole hidden time, 10,000.
+    check(0 < steps - hidden_steps <= (now - shown_at) / 3 + 1000,
+          f"{steps - hidden_steps} steps in the {now - shown_at:.0f} ms since the page was shown: a burst, or none")
+    check(game(driver, "keys_held") == 0, "Up still held after the page lost the focus")
+
+
+with contextlib.ExitStack() as stack:
+    stack.callback(shutil.rmtree, work, True)
+    # Pages that cannot run the game say why: the browser's flags, the files left out of the site, the words.
+    said = {"missing_data": ((), "*.data", "orvo-game.data"), "no_webgl": (("--disable-webgl", "--disable-3d-apis"), "", "no WebGL")}
+    if case in said:
+        flags, left_out, words = said[case]
+        shutil.copytree(site, f"{work}/site", ignore=shutil.ignore_patterns(left_out))
+        driver = open_page(stack, f"{work}/site", *flags)
+        check(wait_until(lambda: words in status(driver)), f"{words!r} not said: {status(driver)!r}")
+    else:
+        {"page": case_page, "hidden": case_hidden}[case](open_page(stack, site))
+sys.exit(1 if failures else 0)
