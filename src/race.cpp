@@ -7,6 +7,8 @@
 
 #include <cmath>
 
+#include "race_touch.h"
+
 using orvo::Vector2;
 
 namespace {
@@ -434,6 +436,7 @@ RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
     }
 
     car = new Car(game, this, Vector2(0.0f, 0.0f), 0.0f);
+    touch = new TouchControls(viewport);
 }
 
 RaceState::~RaceState()
@@ -450,6 +453,7 @@ RaceState::~RaceState()
         delete[] tiles;
     }
     delete car;
+    delete touch;
 }
 
 void RaceState::OnActivate() { orvo::SetAudioSource(&RaceSound::Fill, &sound); }
@@ -556,6 +560,14 @@ void RaceState::OnControllerRemoved(SDL_JoystickID controller)
     }
 }
 
+void RaceState::OnFingerDown(SDL_TouchFingerEvent event) { touch->Press(event); }
+
+void RaceState::OnFingerMotion(SDL_TouchFingerEvent event) { touch->Slide(event); }
+
+void RaceState::OnFingerUp(SDL_TouchFingerEvent event) { touch->Lift(event); }
+
+void RaceState::OnTouchesCancelled() { touch->Cancel(); }
+
 HeldDirections Gamepad::GetHeldDirections() const
 {
     const Sint16 stickX = axes[SDL_CONTROLLER_AXIS_LEFTX];
@@ -573,13 +585,16 @@ HeldDirections RaceState::GetHeldDirections() const
 {
     HeldDirections held{keyLeft || letterKeys.left, keyRight || letterKeys.right, keyUp || letterKeys.up,
                         keyDown || letterKeys.down};
+    const auto add = [&held](const HeldDirections& more) {
+        held.left = held.left || more.left;
+        held.right = held.right || more.right;
+        held.up = held.up || more.up;
+        held.down = held.down || more.down;
+    };
     for (const Gamepad& gamepad : gamepads) {
-        const HeldDirections pad = gamepad.GetHeldDirections();
-        held.left = held.left || pad.left;
-        held.right = held.right || pad.right;
-        held.up = held.up || pad.up;
-        held.down = held.down || pad.down;
+        add(gamepad.GetHeldDirections());
     }
+    add(touch->GetHeldDirections());
     return held;
 }
 
@@ -657,4 +672,5 @@ void RaceState::OnStepGraphicsTime()
     }
     car->Draw(camera, Vector2(0.15f, 0.1f));
     hud->Draw();
+    touch->Draw();
 }

@@ -9,6 +9,7 @@
 #include "race_sound.h"
 
 class RaceState;
+class TouchControls;
 
 // The tyre characteristic: rises with slope `stiffness` from 0, peaks where |slip * scale| nears
 // 1 and falls off beyond, shaped by `exponent`. Odd in `slip`.
@@ -83,8 +84,8 @@ struct Gamepad {
     HeldDirections GetHeldDirections() const;
 };
 
-// The game's one state: owns the scene, turns the keys and controllers into the car's control and
-// keeps the camera on the mean of the car's recent look-ahead points.
+// The game's one state: owns the scene, turns the keys, controllers and touches into the car's
+// control and keeps the camera on the mean of the car's recent look-ahead points.
 class RaceState : public orvo::State {
 public:
     orvo::Camera camera;
@@ -100,10 +101,11 @@ public:
     bool keyRight = false;
     bool keyUp = false;
     bool keyDown = false;
-    HeldDirections letterKeys;     // W, A, S and D, which act as the arrows
-    std::vector<Gamepad> gamepads; // those that have sent an event, in order of their first
-    RaceSound sound;               // plays while the race is the game's state
-    bool muteKeyHeld = false;      // M toggles the sound once per press, not per key repeat
+    HeldDirections letterKeys;      // W, A, S and D, which act as the arrows
+    std::vector<Gamepad> gamepads;  // those that have sent an event, in order of their first
+    RaceSound sound;                // plays while the race is the game's state
+    bool muteKeyHeld = false;       // M toggles the sound once per press, not per key repeat
+    TouchControls* touch = nullptr; // owned
 
     explicit RaceState(orvo::Game* game);
     ~RaceState() override;
@@ -120,8 +122,12 @@ public:
     void OnControllerButtonUp(SDL_ControllerButtonEvent event) override;
     void OnControllerAxisMotion(SDL_ControllerAxisEvent event) override;
     void OnControllerRemoved(SDL_JoystickID controller) override;
+    void OnFingerDown(SDL_TouchFingerEvent event) override;
+    void OnFingerMotion(SDL_TouchFingerEvent event) override;
+    void OnFingerUp(SDL_TouchFingerEvent event) override;
+    void OnTouchesCancelled() override;
 
-    // A direction is held while any key or controller holds it.
+    // A direction is held while any key, controller or finger holds it.
     HeldDirections GetHeldDirections() const;
     // The control vector of the held directions: opposite directions cancel.
     orvo::Vector2 GetControl() const;

@@ -1,5 +1,5 @@
 // Generates the game's images (car, tyre, car shadow, marker dots, HUD
-// overlay, ground tile) and writes them as PNG files.
+// overlay, ground tile, touch button) and writes them as PNG files.
 //
 // Usage: orvo-make-images [image-folder [icon-folder]]    (default: res/gfx res/icons)
 //
@@ -646,6 +646,37 @@ Canvas makeHud()
 }
 
 // ---------------------------------------------------------------------------
+// Touch button
+// ---------------------------------------------------------------------------
+
+// One on-screen button, drawn 1:1 at 160 x 160 picture pixels, with an arrow
+// pointing up; the game turns it to each direction. Idle it is a dark glass
+// square that lets the ground show through; lit (while a finger holds it) it
+// glows amber, so a thumb that covers it still sees the rim light up. The
+// square keeps 8 px clear on each side, so neighbours stand 16 px apart
+// although their touch areas meet.
+Canvas makeTouchButton(bool lit)
+{
+    constexpr int size = 160;
+    constexpr double c = size / 2.0;
+    Canvas canvas(size, size);
+    const Shape square = roundedBox(c, c, c - 8.0, c - 8.0, 26.0);
+    const Shape arrow = roundedPolygon({{c, c - 34.0}, {c + 36.0, c + 22.0}, {c - 36.0, c + 22.0}}, 6.0);
+    const Rgba white = rgb(245, 248, 250);
+    if (lit) {
+        fill(canvas, square, verticalGradient(8.0, rgb(255, 214, 110), size - 8.0, rgb(240, 150, 40)), 0.75);
+        fill(canvas, innerRing(square, 4.0), white, 0.95);
+        fill(canvas, arrow, white);
+    } else {
+        fill(canvas, square, rgb(16, 20, 26), 0.35);
+        fill(canvas, innerRing(square, 3.0), white, 0.5);
+        fill(canvas, arrow, white, 0.6);
+    }
+    bleedIntoTransparent(canvas);
+    return canvas;
+}
+
+// ---------------------------------------------------------------------------
 // Ground tile
 // ---------------------------------------------------------------------------
 
@@ -749,6 +780,8 @@ int main(int argc, char** argv)
         {outDir / "bluedot.png", [] { return makeDot(rgb(40, 96, 230)); }},
         {outDir / "hud.png", makeHud},
         {outDir / "grid.png", makeGrid},
+        {outDir / "touchbutton.png", [] { return makeTouchButton(false); }},
+        {outDir / "touchbuttonlit.png", [] { return makeTouchButton(true); }},
         {iconDir / "orvo-game.png", makeIcon},
     };
 

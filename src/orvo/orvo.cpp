@@ -269,6 +269,28 @@ bool Game::HandleEvent(const SDL_Event& event)
             state->OnControllerAxisMotion(event.caxis);
         }
         return false;
+    case SDL_FINGERDOWN:
+        if (state != nullptr) {
+            state->OnFingerDown(event.tfinger);
+        }
+        return false;
+    case SDL_FINGERMOTION:
+        if (state != nullptr) {
+            state->OnFingerMotion(event.tfinger);
+        }
+        return false;
+    case SDL_FINGERUP:
+        if (state != nullptr) {
+            state->OnFingerUp(event.tfinger);
+        }
+        return false;
+    case SDL_WINDOWEVENT:
+        // SDL releases the keys itself when the focus goes, but not the fingers: the up of a touch
+        // that the system took over (a swipe into another app, a dialog) may never come.
+        if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST && state != nullptr) {
+            state->OnTouchesCancelled();
+        }
+        return false;
     case SDL_QUIT:
         return true;
     default:

@@ -42,6 +42,16 @@ public:
     virtual void OnControllerButtonUp(SDL_ControllerButtonEvent event) { (void)event; }
     virtual void OnControllerAxisMotion(SDL_ControllerAxisEvent event) { (void)event; }
     virtual void OnControllerRemoved(SDL_JoystickID controller) { (void)controller; }
+
+    // Touch screens, for the states that use them. A finger is named by its device and its id; its
+    // position (x, y in [0, 1]) is normalised to the picture SDL draws, and a finger over the bars
+    // around the picture is put on its edge. Between down and up it may move anywhere. When touches
+    // are cancelled (the window lost the focus), every finger down so far is gone: it sends nothing
+    // more until it touches again.
+    virtual void OnFingerDown(SDL_TouchFingerEvent event) { (void)event; }
+    virtual void OnFingerMotion(SDL_TouchFingerEvent event) { (void)event; }
+    virtual void OnFingerUp(SDL_TouchFingerEvent event) { (void)event; }
+    virtual void OnTouchesCancelled() {}
 };
 
 // The number of physics steps the loop must still run so that, at `frameStart`, exactly
@@ -82,8 +92,9 @@ public:
     // PresentFrame draws the state and shows the picture.
     bool UpdateFrame(uint64_t frameStart);
     void PresentFrame();
-    // Hands one event to the state; F11 and Alt+Enter switch full screen, and controllers are
-    // opened as they are plugged in. True when the event asks the game to quit.
+    // Hands one event to the state; F11 and Alt+Enter switch full screen, controllers are opened as
+    // they are plugged in, and losing the window's focus cancels the touches. True when the event
+    // asks the game to quit.
     bool HandleEvent(const SDL_Event& event);
     void StepPhysicsTime();
     void StepGraphicsTime();
