@@ -1,5 +1,6 @@
 """The browser build's page in headless chromium through selenium, as a player sees it. From the project
-root: web_test.py SITE CASE. It serves SITE itself, and ends the browser and its driver on every way out."""
+root: web_test.py SITE CASE [PNG]; the case touch writes the page with its buttons held to PNG when
+given one. It serves SITE itself, and ends the browser and its driver on every way out."""
 import contextlib, functools, math, os, shutil, signal, subprocess, sys, tempfile, time
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.keys import Keys
@@ -37,12 +38,16 @@ def magick(*args, text=True):
     return subprocess.run(["convert", *args], capture_output=True, text=text, check=True).stdout
 
 
-def picture(driver, name):
-    """The canvas's PNG, and where on it the car's paint is (its image's commonest opaque colour), from the centre."""
+def picture(driver, name, phone=False):
+    """The canvas's PNG, and where on it the car's paint is (its image's commonest opaque colour), from the centre.
+    A phone's canvas is scaled back to 1280 x 720, and the paint is not looked for among the touch buttons."""
     driver.find_element("id", "canvas").screenshot(f"{work}/{name}.png")
+    if phone:
+        magick(f"{work}/{name}.png", "-resize", "1280x720!", f"{work}/{name}.png")
     opaque = [line for line in magick("res/gfx/car.png", "-format", "%c", "histogram:info:-").splitlines() if ",255)" in line]
     paint = "rgb(%s)" % ",".join(max(opaque, key=lambda line: int(line.split(":")[0])).split("(")[1].split(",")[:3])
-    mask = magick(f"{work}/{name}.png", "-alpha", "off", "-fuzz", "8%", "-fill", "white", "-opaque", paint, "-fuzz", "0",
+    buttons = ["-fill", "black", "-draw", "rectangle 0,528 1279,719"] if phone else []
+    mask = magick(f"{work}/{name}.png", *buttons, "-alpha", "off", "-fuzz", "8%", "-fill", "white", "-opaque", paint, "-fuzz", "0",
                   "-fill", "black", "+opaque", "white", "-depth", "8", "gray:-", text=False)
     return f"{work}/{name}.png", [(i % 1280 - 640, i // 1280 - 360) for i, value in enumerate(mask) if value]
 
@@ -128,6 +133,54 @@ def case_hidden(driver):
     check(game(driver, "keys_held") == 0, "Up still held after the page lost the focus")
 
 
+def touch(driver, kind, *fingers):  # `fingers`: those on the glass after the event, as (id, x, y) in CSS pixels
+    driver.execute_cdp_cmd("Input.dispatchTouchEvent", {"type": kind, "touchPoints": [{"id": i, "x": x, "y": y} for i, x, y in fingers]})
+
+
+def case_touch(driver):
+    """A phone held sideways, 844 x 390 CSS pixels, then upright: the buttons come with the first touch,
+    one thumb drives while the other steers, and swipes, pinches and double taps neither scroll nor zoom."""
+    phone = {"width": 844, "height": 390, "deviceScaleFactor": 2, "mobile": True}
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", phone)
+    driver.execute_cdp_cmd("Emulation.setTouchEmulationEnabled", {"enabled": True, "maxTouchPoints": 5})
+    driver.refresh()
+    started(driver)
+    view = "const r = canvas.getBoundingClientRect(); return [r.left, r.top, r.width, r.height, scrollX, scrollY, visualViewport.scale, getComputedStyle(turn).display]"
+    left, top, width, height, *_ = driver.execute_script(view)
+    inside = min(left, top) > -0.5 and left + width < 844.5 and top + height < 390.5
+    check(inside and (abs(height - 390) < 1 or abs(width - 844) < 1), f"the picture at {left}, {top}, {width} x {height}")
+    at = lambda finger, x, y: (finger, left + x * width / 1280, top + y * height / 720)  # a point of the picture
+    rmse = lambda a, b, region: float(subprocess.run(["compare", "-metric", "RMSE", "-extract", region, a, b, "null:"],
+                                                     capture_output=True, text=True).stderr.split("(")[1].split(")")[0])
+    drive, right, button = (0, 1168, 608), (1, 272, 608), "130x130+1103+543"
+    parked, paint = picture(driver, "parked", phone=True)
+    axis = car_axis(paint, "parked")
+    touch(driver, "touchStart", at(2, 640, 360)), touch(driver, "touchEnd"), display_frames(driver, 10)
+    shown = picture(driver, "shown", phone=True)[0]
+    check(rmse(parked, shown, button) > 0.05, "no button appeared with the first touch")
+    touch(driver, "touchStart", at(*drive)), hold(driver, steps=333)
+    check(rmse(parked, picture(driver, "driven", phone=True)[0], "1100x200+90+40") > 0.03, "drive held: the ground did not move")
+    touch(driver, "touchStart", at(*drive), at(*right)), hold(driver, steps=100)
+    lit = picture(driver, "lit", phone=True)[0]
+    check(sum(colour(lit, button)) > sum(colour(shown, button)) + 60, "the held drive button is not lit")
+    _ = len(sys.argv) > 3 and driver.save_screenshot(sys.argv[3])
+    # A picture takes seconds of game time here: the car keeps its heading once the fingers are off.
+    touch(driver, "touchEnd"), display_frames(driver, 10)
+    turn = abs(car_axis(picture(driver, "turned", phone=True)[1], "after drive and steer right") - axis) % 180
+    check(min(turn, 180 - turn) > 5, f"drive and steer right: the car turned {min(turn, 180 - turn):.1f} degrees")
+    # A swipe, a pinch and a double tap in the bar beside the picture, where the game's touch handling does not reach.
+    pinch = [("touchMove", [(0, 30 - 5 * i, 170 - 30 * i), (1, 40 + 5 * i, 220 + 30 * i)]) for i in range(1, 6)]
+    for kind, fingers in [("touchStart", [(0, 30, 300)]), ("touchMove", [(0, 40, 40)]), ("touchEnd", []),
+                          ("touchStart", [(0, 30, 170), (1, 40, 220)]), *pinch, ("touchEnd", []),
+                          *[("touchStart", [(0, 35, 120)]), ("touchEnd", [])] * 3]:
+        touch(driver, kind, *fingers)
+    display_frames(driver, 30)
+    check(driver.execute_script(view)[4:] == [0, 0, 1, "none"], f"scrolled or zoomed, or the hint shown: {driver.execute_script(view)}")
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {**phone, "width": 390, "height": 844})
+    display_frames(driver, 5)
+    check(abs(driver.execute_script(view)[2] - 390) < 1 and driver.execute_script(view)[7] != "none", "upright: not fitted, or no hint")
+
+
 with contextlib.ExitStack() as stack:
     stack.callback(shutil.rmtree, work, True)
     # Pages that cannot run the game say why: the browser's flags, the files left out of the site, the words.
@@ -138,5 +191,5 @@ with contextlib.ExitStack() as stack:
         driver = open_page(stack, f"{work}/site", *flags)
         check(wait_until(lambda: words in status(driver)), f"{words!r} not said: {status(driver)!r}")
     else:
-        {"page": case_page, "hidden": case_hidden}[case](open_page(stack, site))
+        {"page": case_page, "hidden": case_hidden, "touch": case_touch}[case](open_page(stack, site))
 sys.exit(1 if failures else 0)

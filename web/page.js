@@ -50,6 +50,8 @@
         canvas.focus();
     });
     stage.addEventListener('mousedown', () => canvas.focus());
+    // The game takes the touches, so no mouse events follow them; keys may, on a touch screen laptop.
+    stage.addEventListener('touchstart', () => canvas.focus(), { passive: true });
     canvas.focus();
 
     function hasWebGL() {
