@@ -40,8 +40,9 @@ ORVO_PACKAGE_PACKAGES=(dpkg-dev file)
 ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox python3-xlib desktop-file-utils
     "${ORVO_PACKAGE_PACKAGES[@]}" clang-format git util-linux mawk sox)
 # What the browser build needs (scripts/web): the WebAssembly compiler, dpkg-source to unpack the
-# SDL source packages it builds for the web, and python3 to serve the site.
-ORVO_WEB_PACKAGES=(cmake make pkg-config libsdl2-dev libsdl2-image-dev emscripten nodejs dpkg-dev python3)
+# SDL source packages it builds for the web, python3 to serve the site, and optipng, which
+# recompresses the site's images without loss.
+ORVO_WEB_PACKAGES=(cmake make pkg-config libsdl2-dev libsdl2-image-dev emscripten nodejs dpkg-dev python3 optipng)
 # What the browser tests need beside: the headless browser and the automation library that drives it.
 ORVO_WEB_TEST_PACKAGES=(chromium chromium-driver python3-selenium imagemagick libgtest-dev)
 # The CMake options of a build for the web (run from the project root, after scripts/web has made
