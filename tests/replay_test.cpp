@@ -41,6 +41,8 @@ static Replay Parse(const Bytes& bytes)
     return replay;
 }
 
+static Replay Example() { return Parse(Join({kHeader, kCounts, kChanges, kCheckpoints, kCrc})); }
+
 class ReplayTest : public testing::Test {
 protected:
     static void SetUpTestSuite() { orvo::Init(); }
@@ -154,7 +156,7 @@ TEST_F(ReplayTest, ReplayPlaysInTheRaceThenTheKeysTakeOverAndTheWholeDriveIsReco
 {
     int ended = 0;
     race.onReplayEnded = [&](const ReplayPlayback& playback) { ended += playback.Matches() ? 1 : 100; };
-    race.StartReplay(Parse(Join({kHeader, kCounts, kChanges, kCheckpoints, kCrc})));
+    race.StartReplay(Example());
     race.keyDown = true; // ignored while the replay plays
     for (int step = 0; step < 1200; ++step) {
         EXPECT_EQ(race.GetMode(), 1);
@@ -168,7 +170,7 @@ TEST_F(ReplayTest, ReplayPlaysInTheRaceThenTheKeysTakeOverAndTheWholeDriveIsReco
     }
     const Replay whole = race.GetRecordedDrive();
     EXPECT_EQ(whole.stepCount, 1500u);
-    EXPECT_EQ(whole.checkpoints[0], Parse(Join({kHeader, kCounts, kChanges, kCheckpoints, kCrc})).checkpoints[0]);
+    EXPECT_EQ(whole.checkpoints[0], Example().checkpoints[0]);
     Car replayed(&game, &race, Vector2(), 0.0f);
     ReplayPlayback playback(whole);
     PlayWhole(playback, replayed);
@@ -177,7 +179,7 @@ TEST_F(ReplayTest, ReplayPlaysInTheRaceThenTheKeysTakeOverAndTheWholeDriveIsReco
 
 TEST_F(ReplayTest, GhostDrivesItsFileBesideTheCarThatTheKeysDrive)
 {
-    race.StartGhost(Parse(Join({kHeader, kCounts, kChanges, kCheckpoints, kCrc})));
+    race.StartGhost(Example());
     EXPECT_EQ(race.GetMode(), 2);
     for (int step = 0; step < 1200; ++step) {
         race.OnStepPhysicsTime();
