@@ -181,12 +181,16 @@ TEST_F(ReplayTest, GhostDrivesItsFileBesideTheCarThatTheKeysDrive)
     EXPECT_EQ(race.car->body->spatial.position.y, -4.0f);
 }
 
-// Left+Down at step 1100 made Down alone, after the first checkpoint: the final one differs.
-TEST_F(ReplayTest, ChangeFlippedAfterTheFirstCheckpointIsFoundAtTheNextCheckpoint)
+// A change's directions flipped, its checksum put right: the first checkpoint after it differs.
+TEST_F(ReplayTest, FlippedChangeIsFoundAtTheFirstCheckpointAfterIt)
 {
-    ReplayPlayback playback(Parse(WithCrc(Join({kHeader, kCounts, {0x04, 0xc6, 0x70, 0x88, 0x19}, kCheckpoints}))));
-    PlayWhole(playback, *race.car);
-    EXPECT_EQ(playback.firstMismatchStep, 1200);
+    // Up at step 0 becomes Up+Left; Left+Down at step 1100 becomes Down alone.
+    for (const auto& [changes, step] : {std::pair<Bytes, int>{{0x05, 0xc6, 0x70, 0x89, 0x19}, 1000},
+                                        std::pair<Bytes, int>{{0x04, 0xc6, 0x70, 0x88, 0x19}, 1200}}) {
+        ReplayPlayback playback(Parse(WithCrc(Join({kHeader, kCounts, changes, kCheckpoints}))));
+        PlayWhole(playback, *race.car);
+        EXPECT_EQ(playback.firstMismatchStep, step);
+    }
 }
 
 TEST(ReplayFile, BadFilesGiveTheirNamedErrors)
