@@ -226,6 +226,8 @@ TEST(ReplayFile, BadFilesGiveTheirNamedErrors)
          ReplayError::kBadStart},
         {"no interval", WithCrc(Join({header(24, {0, 0}), kCounts, kChanges, kCheckpoints})),
          ReplayError::kBadCheckpointInterval},
+        {"1001 steps between checkpoints", WithCrc(Join({header(24, {0xe9}), kCounts, kChanges, kCheckpoints})),
+         ReplayError::kBadCheckpointInterval},
         {"2^40 steps", WithCrc(Join({kHeader, twoTo40, {3}, kChanges, kCheckpoints})), ReplayError::kTooManySteps},
         {"2^40 changes", WithCrc(Join({kHeader, {0xb0, 0x09}, twoTo40, kChanges, kCheckpoints})),
          ReplayError::kTruncated},
