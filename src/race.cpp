@@ -804,12 +804,15 @@ void RaceState::ShowNotice(const std::string& text, double seconds, bool error)
     if (notices.size() >= 4) {
         notices.erase(notices.begin());
     }
-    notices.push_back(Notice{text, SDL_GetTicks64() + static_cast<uint64_t>(seconds * 1000.0)});
+    notices.push_back(Notice{text, static_cast<uint64_t>(seconds * 1000.0)});
 }
 
 void RaceState::DrawNotices()
 {
     const uint64_t now = SDL_GetTicks64();
+    for (Notice& notice : notices) {
+        notice.untilTicks = notice.untilTicks == 0 ? now + notice.shownMs : notice.untilTicks;
+    }
     while (!notices.empty() && notices.front().untilTicks <= now) {
         notices.erase(notices.begin());
     }

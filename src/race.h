@@ -97,10 +97,12 @@ struct Gamepad {
     HeldDirections GetHeldDirections() const;
 };
 
-// A line of text shown over the picture until a moment of SDL's clock.
+// A line of text shown over the picture for a while, counted from the frame that first shows it,
+// so that a notice made while frames are late is still seen for all of its time.
 struct Notice {
     std::string text;
-    uint64_t untilTicks;
+    uint64_t shownMs;
+    uint64_t untilTicks = 0; // 0 until first drawn
 };
 
 // A drive being written to its file on a thread of its own, so that a slow disk never holds up a

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ctime>
 #include <random>
 
 #include "race_control.h"
@@ -260,4 +261,22 @@ TEST(ReplayFile, BadFilesGiveTheirNamedErrors)
     Replay replay;
     EXPECT_EQ(ReadReplayFile("/nonexistent/drive.orvr", replay), ReplayError::kUnreadable);
     EXPECT_EQ(ReadReplayFile("/", replay), ReplayError::kUnreadable);
+}
+
+// With the names of this second and the next taken, a save gets a name of its own with "-2".
+TEST(ReplayFile, SaveMakesItsFolderAndNeverReplacesAFile)
+{
+    const std::string folder = testing::TempDir() + "replay-save-" + std::to_string(std::time(nullptr)) + "/a/b";
+    std::string error;
+    ASSERT_NE(SaveReplayInFolder(Example(), folder, error), "") << error;
+    for (std::time_t second = std::time(nullptr); second < std::time(nullptr) + 2; ++second) {
+        char name[64];
+        std::strftime(name, sizeof name, "/%Y-%m-%d_%H-%M-%S.orvr", std::localtime(&second));
+        std::fclose(std::fopen((folder + name).c_str(), "a"));
+    }
+    const std::string path = SaveReplayInFolder(Example(), folder, error);
+    EXPECT_EQ(path.substr(path.size() - 7), "-2.orvr");
+    Replay read;
+    EXPECT_EQ(ReadReplayFile(path, read), ReplayError::kNone);
+    EXPECT_EQ(read.checkpoints, Example().checkpoints);
 }
