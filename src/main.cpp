@@ -3,6 +3,7 @@
 // with no window to see and no sound to hear, and says whether it matches its checkpoints.
 #include <SDL.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,10 +34,12 @@ enum class Mode { kLive, kReplay, kGhost, kVerify, kHelp };
 // The race being played, for the browser's page; null before and after.
 RaceState* playedRace = nullptr;
 
-// "FILE: name (what is wrong)", the reason a file is not played.
-std::string DescribeUnreadable(const std::string& path, ReplayError error)
+// "FILE: name (what is wrong)", the reason a file is not played; `systemError` is the errno that
+// came with an unreadable file.
+std::string DescribeUnreadable(const std::string& path, ReplayError error, int systemError)
 {
-    return path + ": " + GetReplayErrorName(error) + " (" + DescribeReplayError(error) + ")";
+    const std::string why = error == ReplayError::kUnreadable ? std::string(": ") + std::strerror(systemError) : "";
+    return path + ": " + GetReplayErrorName(error) + " (" + DescribeReplayError(error) + why + ")";
 }
 
 // The final state to the last bit, then the verdict. 0 when every checkpoint matches, else 1.
@@ -163,10 +166,12 @@ int main(int argc, char* argv[])
     }
 
     Replay replay;
+    errno = 0;
     const ReplayError error = mode == Mode::kLive ? ReplayError::kNone : ReadReplayFile(path, replay);
+    const int systemError = errno;
     if (mode == Mode::kVerify) {
         if (error != ReplayError::kNone) {
-            std::fprintf(stderr, "orvo-game: %s\n", DescribeUnreadable(path, error).c_str());
+            std::fprintf(stderr, "orvo-game: %s\n", DescribeUnreadable(path, error, systemError).c_str());
             return 2;
         }
         return Verify(replay);
@@ -180,7 +185,7 @@ int main(int argc, char* argv[])
     race->onReplayEnded = ReportReplayEnded;
     if (error != ReplayError::kNone) {
         // Shown and said, and the game is played live.
-        const std::string text = "Replay not played: " + DescribeUnreadable(path, error);
+        const std::string text = "Replay not played: " + DescribeUnreadable(path, error, systemError);
         race->ShowNotice(text, 8.0, true);
         ReportReplayError(text);
     } else if (mode == Mode::kReplay) {

@@ -637,7 +637,7 @@ bool StepPlayback(ReplayPlayback& playback, Car& car)
 
 void RaceState::EndPlayback(ReplayPlayback*& ended)
 {
-    ShowNotice(ended->Describe(), 8.0, !ended->Matches());
+    ShowNotice(ended->Describe(), 8.0);
     if (onReplayEnded) {
         onReplayEnded(*ended);
     }
@@ -731,6 +731,7 @@ void RaceState::OnStepGraphicsTime()
 void RaceState::StartReplay(Replay replay)
 {
     PlaceAtReplayStart(*car, replay);
+    camera.spatial.position = car->body->spatial.position;
     recorder = ReplayRecorder(replay.startX, replay.startY, replay.startHeading);
     playback = new ReplayPlayback(std::move(replay));
     if (playback->IsDone()) {
@@ -742,6 +743,7 @@ void RaceState::StartReplay(Replay replay)
 void RaceState::StartGhost(Replay replay)
 {
     PlaceAtReplayStart(*car, replay);
+    camera.spatial.position = car->body->spatial.position;
     recorder = ReplayRecorder(replay.startX, replay.startY, replay.startHeading);
     ghost = new Car(game, this, Vector2(), 0.0f);
     ghost->drawMarkers = false;

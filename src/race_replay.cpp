@@ -344,7 +344,10 @@ ReplayError ReadReplayFile(const std::string& path, Replay& out)
         bytes.insert(bytes.end(), buffer, buffer + got);
     }
     const bool failed = std::ferror(file) != 0;
+    // The reason for a failed read outlives the close.
+    const int readError = errno;
     std::fclose(file);
+    errno = readError;
     if (failed) {
         return ReplayError::kUnreadable;
     }
