@@ -40,10 +40,12 @@ ORVO_PACKAGE_CHECK_PACKAGES=(lintian devscripts appstream man-db)
 # Python's X library for a window manager of the tests' own), the tools that press keys, find
 # windows and take screenshots of the real program, those that check the installed game's desktop
 # entry and package (and Debian's checks of the package), the formatter, git (which lists the files
-# to check), sox (which measures the recorded sound), and setpriv and awk, which a bare Debian has
-# today but need not keep.
+# to check), sox (which measures the recorded sound), setpriv and awk, which a bare Debian has today
+# but need not keep, and the font and the TrueType reader from which the image generator (built
+# with the tests) bakes the text's glyphs.
 ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox python3-xlib desktop-file-utils
-    "${ORVO_PACKAGE_PACKAGES[@]}" "${ORVO_PACKAGE_CHECK_PACKAGES[@]}" clang-format git util-linux mawk sox)
+    "${ORVO_PACKAGE_PACKAGES[@]}" "${ORVO_PACKAGE_CHECK_PACKAGES[@]}" clang-format git util-linux mawk sox
+    libstb-dev fonts-dejavu-core)
 # What the browser build needs (scripts/web): the WebAssembly compiler, dpkg-source to unpack the
 # SDL source packages it builds for the web, python3 to serve the site, and optipng, which
 # recompresses the site's images without loss.
