@@ -5,6 +5,7 @@
 
 #include "orvo/orvo.h"
 #include "race.h"
+#include "race_instruments.h"
 
 namespace {
 
