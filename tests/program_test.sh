@@ -323,6 +323,22 @@ case_sound() {
         <<<"$stats" || fail "not: parked quiet, Up louder and higher, a squeal turning, silence after M"
 }
 
+# I shows the instruments over the parked car's still picture, and I again takes them away: the
+# picture changes, then is what it was. $1 of `shows` compares the pixels that differ with $2.
+differing() { compare -metric AE -fuzz 2% "$1" "$2" null: 2>&1 | sed 's/[^0-9].*//'; }
+shows() { timeout 15 import -window "$id" "$work/now.png" 2>/dev/null && [ "$(differing "$work/now.png" "$work/off.png")" "$1" "$2" ]; }
+# True once two screenshots in a row are the same: the picture has settled into off.png.
+settled() { cp "$work/now.png" "$work/off.png" 2>/dev/null; shows -eq 0; }
+case_instruments() {
+    start_x 2800x1000 && open_game || return
+    wait_until 60 settled || fail "the parked car's picture does not keep still"
+    bounded xdotool windowfocus --sync "$id" key i
+    wait_until 30 shows -gt 50000 || fail "I: $(differing "$work/now.png" "$work/off.png") pixels changed, not the panels"
+    bounded xdotool windowfocus --sync "$id" key i
+    wait_until 30 shows -eq 0 || fail "I again: $(differing "$work/now.png" "$work/off.png") pixels still differ"
+    quit_with Escape
+}
+
 # An audio driver that cannot open here: one line on stderr says so, and the game plays on.
 case_no_sound() {
     start_x 2800x1000 && open_game "$root" SDL_AUDIODRIVER=dsp && quit_with Escape
