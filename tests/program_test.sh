@@ -324,18 +324,22 @@ case_sound() {
 }
 
 # I shows the instruments over the parked car's still picture, and I again takes them away: the
-# picture changes, then is what it was. $1 of `shows` compares the pixels that differ with $2.
-differing() { compare -metric AE -fuzz 2% "$1" "$2" null: 2>&1 | sed 's/[^0-9].*//'; }
-shows() { timeout 15 import -window "$id" "$work/now.png" 2>/dev/null && [ "$(differing "$work/now.png" "$work/off.png")" "$1" "$2" ]; }
+# picture changes, then is what it was. `shows OP N`: the pixels of a new screenshot that differ from
+# off.png compare with N as OP says; sets seen.
+shows() {
+    seen=$(timeout 60 import -window "$id" "$work/now.png" 2>&1 && compare -metric AE -fuzz 2% "$work/now.png" "$work/off.png" null: 2>&1)
+    [ "$seen" "$1" "$2" ] 2>/dev/null
+}
 # True once two screenshots in a row are the same: the picture has settled into off.png.
 settled() { cp "$work/now.png" "$work/off.png" 2>/dev/null; shows -eq 0; }
 case_instruments() {
+    local seen
     start_x 2800x1000 && open_game || return
-    wait_until 60 settled || fail "the parked car's picture does not keep still"
+    wait_until 120 settled || fail "the parked car's picture does not keep still: $seen"
     bounded xdotool windowfocus --sync "$id" key i
-    wait_until 30 shows -gt 50000 || fail "I: $(differing "$work/now.png" "$work/off.png") pixels changed, not the panels"
+    wait_until 120 shows -gt 50000 || fail "I: not the panels, but $seen pixels changed"
     bounded xdotool windowfocus --sync "$id" key i
-    wait_until 30 shows -eq 0 || fail "I again: $(differing "$work/now.png" "$work/off.png") pixels still differ"
+    wait_until 120 shows -eq 0 || fail "I again: $seen pixels still differ"
     quit_with Escape
 }
 
