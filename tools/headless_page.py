@@ -1,7 +1,7 @@
 """A static site served on 127.0.0.1 and opened in Debian's headless chromium through selenium, for
 the browser build's tests (tests/web_test.py), its figures (bench/web_frames.py) and its screenshot
 (tools/screenshot-web). Everything started is ended when the given contextlib.ExitStack closes."""
-import contextlib, functools, http.server, os, signal, tempfile, threading
+import contextlib, functools, http.server, os, signal, tempfile, threading, time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
@@ -13,6 +13,14 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
 
     def log_request(self, code="-", size="-"):
         self.server.requests.append((self.path, int(code)))
+
+
+def wait_until(condition, seconds=90):
+    """Polls `condition` until it holds or the time is up; its last value."""
+    deadline = time.monotonic() + seconds
+    while not (value := condition()) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return value
 
 
 def end_group(leader):

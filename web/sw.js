@@ -47,15 +47,44 @@ self.addEventListener('install', (event) => {
     })());
 });
 
-// The browser activates a new build's worker only once no page of the previous one is open (no
-// skipWaiting): a page keeps the worker, and so the files, of the build it was opened with. The
-// earlier builds' caches then have no reader left.
+// A newer build's worker becomes the active one when no page of the earlier build is left open
+// (the browser's own rule), or sooner when the earlier one hands the page being opened over to it
+// (below). The earlier builds' caches then have no reader left.
 self.addEventListener('activate', (event) => {
     event.waitUntil((async () => {
         const stale = (await caches.keys()).filter((name) => name.startsWith(PREFIX) && name !== CACHE);
         await Promise.all(stale.map((name) => caches.delete(name)));
     })());
 });
+
+// Asked by the running build to take over the page being opened: says which cache that page is to
+// be served from, and becomes the active worker as soon as the running one has answered.
+self.addEventListener('message', (event) => {
+    if (event.data === 'take over' && event.ports[0]) {
+        self.skipWaiting();
+        event.ports[0].postMessage(CACHE);
+    }
+});
+
+// The cache of the newer build this one has handed over to; every request is then served from it.
+let successor;
+
+// When the page is opened, no other page of the game is open and a newer build is installed and
+// waiting (the browser fetched it while an earlier page ran), the page opens in the newer build,
+// which then takes over. With another page of the game open, the newer build waits for a later
+// visit (the browser's own rule), so that no page ever gets files of two builds.
+async function handOverToNewerBuild() {
+    const next = self.registration.waiting;
+    if (!next || (await self.clients.matchAll({ type: 'window' })).length > 1) {
+        return;
+    }
+    const channel = new MessageChannel();
+    const answer = new Promise((resolve) => {
+        channel.port1.onmessage = (event) => resolve(event.data);
+    });
+    next.postMessage('take over', [channel.port2]);
+    successor = await Promise.race([answer, new Promise((resolve) => setTimeout(resolve, 3000))]);
+}
 
 // The site's files come from this build's cache; the folder's address is its index.html. A query
 // (a game site's own, say) names the same file; a fragment (a replay) never reaches here.
@@ -72,7 +101,10 @@ self.addEventListener('fetch', (event) => {
         return; // not the site's: the network, as without a worker
     }
     event.respondWith((async () => {
-        const cached = await caches.open(CACHE).then((cache) => cache.match(scope + name));
+        if (event.request.mode === 'navigate' && name === 'index.html' && !successor) {
+            await handOverToNewerBuild();
+        }
+        const cached = await caches.open(successor || CACHE).then((cache) => cache.match(scope + name));
         return cached || fetch(event.request); // the cache was cleared under us: the network
     })());
 });
