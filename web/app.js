@@ -5,16 +5,25 @@
 'use strict';
 
 (function () {
-    // Browsers give a service worker only to a secure page (https, or this machine itself): from a
-    // file or over plain http from elsewhere the game plays as before, only not offline.
+    // Browsers give a service worker only to a secure page (https, or this machine itself), and not
+    // to a file or a sandboxed frame (where even asking throws): the game then plays as before,
+    // only not offline, which is a note for the console, not the player.
+    const unavailable = (error) => console.info(`Offline play is not available here (${error.message}); the game plays online.`);
     function keepForOffline() {
-        if (!('serviceWorker' in navigator) || !window.isSecureContext || location.protocol === 'file:') {
-            console.info('Offline play needs the page served over https; the game plays online.');
-            return;
+        try {
+            if (!window.isSecureContext || location.protocol === 'file:') {
+                throw new Error('the page is not served over https');
+            }
+            navigator.serviceWorker.register('sw.js').catch(unavailable);
+        } catch (error) {
+            unavailable(error);
         }
-        navigator.serviceWorker.register('sw.js').catch((error) => {
-            console.info(`Offline play is not available here (${error.message}); the game plays online.`);
-        });
+    }
+    // The manifest makes the page installable; opened as a file, where a browser refuses to read
+    // it, the page names none rather than have the browser log a refusal.
+    if (location.protocol !== 'file:') {
+        const manifest = Object.assign(document.createElement('link'), { rel: 'manifest', href: 'manifest.webmanifest' });
+        document.head.appendChild(manifest);
     }
     // Registered once the game runs: its files are then in the browser's HTTP cache, where the
     // worker takes its copies from rather than fetching them a second time.

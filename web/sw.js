@@ -58,7 +58,7 @@ self.addEventListener('activate', (event) => {
 });
 
 // Asked by the running build to take over the page being opened: says which cache that page is to
-// be served from, and becomes the active worker as soon as the running one has answered.
+// be served from, and becomes the active worker once the running one has answered the page.
 self.addEventListener('message', (event) => {
     if (event.data === 'take over' && event.ports[0]) {
         self.skipWaiting();
@@ -69,10 +69,11 @@ self.addEventListener('message', (event) => {
 // The cache of the newer build this one has handed over to; every request is then served from it.
 let successor;
 
-// When the page is opened, no other page of the game is open and a newer build is installed and
-// waiting (the browser fetched it while an earlier page ran), the page opens in the newer build,
-// which then takes over. With another page of the game open, the newer build waits for a later
-// visit (the browser's own rule), so that no page ever gets files of two builds.
+// A page being opened (anew, or reloaded) while no other page of the game is open, when a newer
+// build is installed and waiting (the browser fetched it during an earlier visit), opens in the
+// newer build, which then takes over: every request from then on is served from its cache. With
+// another page of the game open, the newer build waits for a later visit (the browser's own rule).
+// A page loads all of its files as it opens, so none ever gets files of two builds.
 async function handOverToNewerBuild() {
     const next = self.registration.waiting;
     if (!next || (await self.clients.matchAll({ type: 'window' })).length > 1) {
@@ -81,9 +82,11 @@ async function handOverToNewerBuild() {
     const channel = new MessageChannel();
     const answer = new Promise((resolve) => {
         channel.port1.onmessage = (event) => resolve(event.data);
+        // Replaced by a newer one still before it could answer: this build serves the page.
+        next.addEventListener('statechange', () => next.state === 'redundant' && resolve(undefined));
     });
     next.postMessage('take over', [channel.port2]);
-    successor = await Promise.race([answer, new Promise((resolve) => setTimeout(resolve, 3000))]);
+    successor = await answer;
 }
 
 // The site's files come from this build's cache; the folder's address is its index.html. A query
