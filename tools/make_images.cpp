@@ -1,5 +1,6 @@
 // Generates the game's images (car, tyre, car shadow, marker dots, HUD
-// overlay, ground tile, touch button) and writes them as PNG files.
+// overlay, ground tile, touch button, the glyph atlas of the on-screen text)
+// and writes them as PNG files.
 //
 // Usage: orvo-make-images [image-folder [icon-folder]]    (default: res/gfx res/icons)
 //
@@ -21,13 +22,18 @@
 #include <SDL.h>
 #include <SDL_image.h>
 
+#define STB_TRUETYPE_IMPLEMENTATION
+#include <stb/stb_truetype.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -377,6 +383,9 @@ std::uint8_t toByte(double v) { return static_cast<std::uint8_t>(std::lround(cla
 
 bool savePng(const Canvas& canvas, const std::filesystem::path& path)
 {
+    if (canvas.width() == 0) {
+        return false; // its maker has said why
+    }
     SDL_Surface* surface =
         SDL_CreateRGBSurfaceWithFormat(0, canvas.width(), canvas.height(), 32, SDL_PIXELFORMAT_RGBA32);
     if (!surface) {
@@ -760,6 +769,73 @@ Canvas makeGrid()
     return canvas;
 }
 
+// ---------------------------------------------------------------------------
+// The glyph atlas of the on-screen text
+// ---------------------------------------------------------------------------
+
+// The engine's text drawing reads this layout: the printable ASCII characters
+// from 32 to 126, row by row in a grid of 16 columns and 6 rows of equal
+// cells, white glyphs on transparent. Each glyph is centred in its cell with
+// a pixel to spare on every side, so that linear filtering never borrows
+// from a neighbour.
+constexpr const char* kFontFile = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Bold.ttf";
+constexpr int kFontColumns = 16;
+constexpr int kFontRows = 6;
+constexpr int kFontCellWidth = 18;
+constexpr int kFontCellHeight = 32;
+constexpr float kFontPixelHeight = 30.0f;
+
+// An empty canvas when the font cannot be read; main() then reports the failure.
+Canvas makeFont()
+{
+    std::ifstream in(kFontFile, std::ios::binary);
+    const std::vector<unsigned char> ttf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    stbtt_fontinfo font;
+    if (ttf.empty() || stbtt_InitFont(&font, ttf.data(), stbtt_GetFontOffsetForIndex(ttf.data(), 0)) == 0) {
+        std::fprintf(stderr, "cannot read the font %s (Debian's fonts-dejavu-core)\n", kFontFile);
+        return Canvas(0, 0);
+    }
+    const float scale = stbtt_ScaleForPixelHeight(&font, kFontPixelHeight);
+    int ascent = 0;
+    int descent = 0;
+    int lineGap = 0;
+    stbtt_GetFontVMetrics(&font, &ascent, &descent, &lineGap);
+    const float baseline = (kFontCellHeight - kFontPixelHeight) * 0.5f + ascent * scale;
+
+    Canvas canvas(kFontColumns * kFontCellWidth, kFontRows * kFontCellHeight, rgb(255, 255, 255, 0.0));
+    std::vector<unsigned char> coverage(kFontCellWidth * kFontCellHeight);
+    for (int code = 32; code <= 126; ++code) {
+        const int index = code - 32;
+        int advance = 0;
+        int leftBearing = 0;
+        stbtt_GetCodepointHMetrics(&font, code, &advance, &leftBearing);
+        // Where the pen starts so that the advance is centred in the cell, split into whole
+        // pixels and the fraction stb renders as a sub-pixel shift.
+        const float penX = (kFontCellWidth - advance * scale) * 0.5f;
+        const float shiftX = penX - std::floor(penX);
+        const float shiftY = baseline - std::floor(baseline);
+        int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        stbtt_GetCodepointBitmapBoxSubpixel(&font, code, scale, scale, shiftX, shiftY, &x0, &y0, &x1, &y1);
+        const int left = static_cast<int>(std::floor(penX)) + x0;
+        const int top = static_cast<int>(std::floor(baseline)) + y0;
+        const int width = std::clamp(x1 - x0, 0, kFontCellWidth - 2);
+        const int height = std::clamp(y1 - y0, 0, kFontCellHeight - 2);
+        std::fill(coverage.begin(), coverage.end(), 0);
+        stbtt_MakeCodepointBitmapSubpixel(&font, coverage.data(), width, height, kFontCellWidth, scale, scale, shiftX,
+                                          shiftY, code);
+        const int cellX = index % kFontColumns * kFontCellWidth;
+        const int cellY = index / kFontColumns * kFontCellHeight;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const int px = std::clamp(left + x, 1, kFontCellWidth - 2);
+                const int py = std::clamp(top + y, 1, kFontCellHeight - 2);
+                canvas.at(cellX + px, cellY + py).a = coverage[y * kFontCellWidth + x] / 255.0;
+            }
+        }
+    }
+    return canvas;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -785,6 +861,7 @@ int main(int argc, char** argv)
         {outDir / "grid.png", makeGrid},
         {outDir / "touchbutton.png", [] { return makeTouchButton(false); }},
         {outDir / "touchbuttonlit.png", [] { return makeTouchButton(true); }},
+        {outDir / "font.png", makeFont},
         {iconDir / "orvo-game.png", [] { return makeIcon(128); }},
         {iconDir / "web-192.png", [] { return makeIcon(192); }},
         {iconDir / "web-512.png", [] { return makeIcon(512); }},
