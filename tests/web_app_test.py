@@ -34,10 +34,15 @@ with contextlib.ExitStack() as stack:
     elif case == "offline":
         driver = open_page(stack, site)
         check(plays(driver) and kept(driver), "the game does not run, or its worker is not active")
-        driver.server.shutdown(), driver.server.server_close()  # the network gone
+        root = driver.current_url.rsplit("/", 1)[0]
+        driver.get(f"{root}/licenses.txt")  # opened once, online: kept too
+        driver.execute_cdp_cmd("Network.clearBrowserCache", {})  # only the worker's copies are left
+        driver.server.shutdown(), driver.server.server_close()  # and the network is gone
         for address in ("index.html", "", "index.html#r=AAAA"):
-            driver.get(driver.current_url.rsplit("/", 1)[0] + "/" + address)
+            driver.get(f"{root}/{address}")
             check(plays(driver), f"offline, /{address} does not play")
+        driver.get(f"{root}/licenses.txt")
+        check("MIT" in driver.page_source, "offline, the licences opened before do not open")
     elif case == "update":
         shutil.copytree(site, f"{work}/site")
         driver = open_page(stack, f"{work}/site")

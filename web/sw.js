@@ -38,9 +38,10 @@ async function fileOfThisBuild(name) {
 }
 
 // The cache is filled only once every file is at hand: a build's cache is whole or never used.
+// Those the page opens only on request (the licences) are kept when first opened (below).
 self.addEventListener('install', (event) => {
     event.waitUntil((async () => {
-        const names = Object.keys(SITE.files);
+        const names = Object.keys(SITE.files).filter((name) => !SITE.later.includes(name));
         const responses = await Promise.all(names.map(fileOfThisBuild));
         const cache = await caches.open(CACHE);
         await Promise.all(names.map((name, i) => cache.put(new URL(name, self.registration.scope).href, responses[i])));
@@ -107,7 +108,16 @@ self.addEventListener('fetch', (event) => {
         if (event.request.mode === 'navigate' && name === 'index.html' && !successor) {
             await handOverToNewerBuild();
         }
-        const cached = await caches.open(successor || CACHE).then((cache) => cache.match(scope + name));
-        return cached || fetch(event.request); // the cache was cleared under us: the network
+        const cache = await caches.open(successor || CACHE);
+        const cached = await cache.match(scope + name);
+        if (cached || !SITE.later.includes(name)) {
+            return cached || fetch(event.request); // the cache was cleared under us: the network
+        }
+        const kept = await fileOfThisBuild(name).catch(() => undefined);
+        if (!kept) {
+            return fetch(event.request);
+        }
+        await cache.put(scope + name, kept.clone());
+        return kept;
     })());
 });
