@@ -18,6 +18,7 @@ namespace orvo {
 
 void Init()
 {
+    CatchEndingSignals();
     const int retCode = InitSDL(1280, 720, true);
     // A failed assertion ends the process without flushing stdout, where InitSDL printed its error.
     std::fflush(stdout);
@@ -115,9 +116,11 @@ void Game::Run(std::function<void()> end)
     uint64_t frameStart = SDL_GetTicks64();
     startTicks = frameStart;
 
+    // From here an ending signal waits for this loop, which ends the game in order.
+    StartTakingEndingSignals();
     bool quit = false;
     while (!quit) {
-        quit = UpdateFrame(frameStart);
+        quit = UpdateFrame(frameStart) || EndingSignalPending();
 
         const int64_t remaining = frameMs - static_cast<int64_t>(SDL_GetTicks64() - frameStart);
         if (remaining > 0) {
@@ -127,9 +130,13 @@ void Game::Run(std::function<void()> end)
         PresentFrame();
         frameStart = SDL_GetTicks64();
     }
+    // A signal that comes during the teardown ends the process at once; one that came before it
+    // ends it once the teardown is done.
+    const int endingSignal = StopTakingEndingSignals();
     if (end) {
         end();
     }
+    EndBySignal(endingSignal);
 }
 
 #else

@@ -80,8 +80,9 @@ public:
     // state stays alive; its creator deletes it.
     void SetState(State* newState);
     void SetMaximizedViewport(float aspect);
-    // Runs frames until Escape, F12, a controller's Back button or a window close request, then
-    // calls `end` (when given), which may delete the game. The physics clock is absolute, so a
+    // Runs frames until Escape, F12, a controller's Back button, a window close request, SIGINT or
+    // SIGTERM, then calls `end` (when given), which may delete the game; after a signal the
+    // process then ends by it (see CatchEndingSignals). The physics clock is absolute, so a
     // slow frame is followed by its catch-up steps. In the browser the frames run one per display
     // frame after Run() has handed control back to the page, so code after Run() never runs there:
     // the teardown belongs in `end`. A hidden page runs no frames and, shown again, carries on
