@@ -376,6 +376,38 @@ void Sprite::DrawAt(const SDL_Rect& destination, float rotation) const
     SDL_RenderCopyEx(GetSDLRenderer(), texture, nullptr, &destination, degrees, nullptr, flip);
 }
 
+void Sprite::DrawNineSlice(const NineSliceInsets& insets, float cornerScale) const
+{
+    int width = 0;
+    int height = 0;
+    SDL_QueryTexture(texture, nullptr, nullptr, &width, &height);
+    assert(insets.left >= 0 && insets.right >= 0 && insets.left + insets.right <= width);
+    assert(insets.top >= 0 && insets.bottom >= 0 && insets.top + insets.bottom <= height);
+    const SDL_Rect destination = ScreenRect(GetDerivedSpatial());
+
+    // The three columns and rows of pieces, as edges in the texture and in the destination.
+    const int sourceX[4] = {0, insets.left, width - insets.right, width};
+    const int sourceY[4] = {0, insets.top, height - insets.bottom, height};
+    const float left = static_cast<float>(destination.x);
+    const float top = static_cast<float>(destination.y);
+    const float right = left + static_cast<float>(destination.w);
+    const float bottom = top + static_cast<float>(destination.h);
+    const float x[4] = {left, left + insets.left * cornerScale, right - insets.right * cornerScale, right};
+    const float y[4] = {top, top + insets.top * cornerScale, bottom - insets.bottom * cornerScale, bottom};
+
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            const SDL_Rect piece{sourceX[column], sourceY[row], sourceX[column + 1] - sourceX[column],
+                                 sourceY[row + 1] - sourceY[row]};
+            if ((row == 1 && column == 1) || piece.w <= 0 || piece.h <= 0) {
+                continue;
+            }
+            const SDL_FRect area{x[column], y[row], x[column + 1] - x[column], y[row + 1] - y[row]};
+            SDL_RenderCopyF(GetSDLRenderer(), texture, &piece, &area);
+        }
+    }
+}
+
 void Sprite::SetAlpha(int alpha) { SDL_SetTextureAlphaMod(texture, static_cast<Uint8>(alpha)); }
 
 void Sprite::SetFlip(SDL_RendererFlip newFlip) { flip = newFlip; }

@@ -101,6 +101,15 @@ public:
     void StepGraphicsTime();
 };
 
+// How many texture pixels of each side of an image are its frame: the corners are the
+// rectangles where two of them meet, the edges lie between the corners, and the rest is the middle.
+struct NineSliceInsets {
+    int left;
+    int top;
+    int right;
+    int bottom;
+};
+
 // A scene node that owns a texture and draws it as a rotated rectangle about its centre.
 class Sprite : public SpatialNode {
 public:
@@ -119,6 +128,12 @@ public:
     void Draw() const;
     // The derived placement mapped through `camera`; the rectangle is rounded outward.
     void Draw(const Viewport& viewport, const Camera& camera) const;
+    // The texture as a frame in the rectangle that Draw() fills, unturned and unflipped: the
+    // corners at `cornerScale` times their texture size, the edges stretched between them, the
+    // middle left undrawn, which saves filling it when it is transparent. Each piece keeps the
+    // texture coordinates it has in the whole image, so where the rectangle is the texture's size
+    // times `cornerScale` the picture is the whole image's, less its middle.
+    void DrawNineSlice(const NineSliceInsets& insets, float cornerScale) const;
     void SetAlpha(int alpha);
     void SetFlip(SDL_RendererFlip newFlip);
 
