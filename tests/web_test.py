@@ -6,7 +6,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
-from headless_page import open_page  # noqa: E402  (shared with the figures and the screenshot)
+from headless_page import open_page, wait_until  # noqa: E402  (shared with the figures and the screenshot)
 
 site, case = sys.argv[1], sys.argv[2]
 work, failures = tempfile.mkdtemp(), []
@@ -17,13 +17,6 @@ def check(ok, what):
     if not ok:
         failures.append(what)
         print(f"FAIL [{case}]: {what}", file=sys.stderr)
-
-
-def wait_until(condition, seconds=90):  # polls `condition` until it holds or the time is up
-    deadline = time.monotonic() + seconds
-    while not (value := condition()) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return value
 
 
 def game(driver, call):
@@ -106,6 +99,9 @@ def case_page(driver):
     frames = game(driver, "frames")
     display_frames(driver, 30)
     check(game(driver, "frames") == frames, f"frames went on after the end: {frames}, then {game(driver, 'frames')}")
+    # The page's link to the licences: the game's own, and the notices of the font, SDL and stb.
+    notices = driver.execute_script("return fetch(document.querySelector('a[href=\"licenses.txt\"]').href).then(r => r.text())")
+    check(all(name in notices for name in ("Orvo game authors", "Bitstream", "Sam Lantinga", "Sean Barrett")), "no licences linked")
     errors = [entry["message"] for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
     check(not errors, f"console errors: {errors}")
 

@@ -127,6 +127,7 @@
                 if (!stopped) {
                     show('');
                 }
+                document.dispatchEvent(new Event('orvo-game-running'));
             },
             onAbort: (what) => {
                 const said = errors.length > 0 ? ` ${errors.slice(-3).join(' ')}` : '';
