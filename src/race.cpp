@@ -7,6 +7,7 @@
 
 #include <cmath>
 
+#include "race_skid_marks.h"
 #include "race_touch.h"
 
 using orvo::Vector2;
@@ -317,6 +318,15 @@ float GetCorneringPeakForce()
     return peak;
 }
 
+float GetTyreSlide(float lateralForce, float wheelSpeed)
+{
+    // The curve is flat near its peak (88% of it at 0.5 rad, 99% at 0.9, the peak at 1.07), and a
+    // hard turn stays short of the peak: the slide counts well before it. A wheel that hardly
+    // moves slides at no angle.
+    const float nearPeak = orvo::NormalizedClamp(std::fabs(lateralForce) / GetCorneringPeakForce(), 0.85f, 0.99f);
+    return nearPeak * orvo::NormalizedClamp(wheelSpeed, 1.0f, 5.0f);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Car
 
@@ -392,15 +402,10 @@ void Car::Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset)
 CarSoundInput Car::GetSoundInput() const
 {
     CarSoundInput input;
-    const float peak = GetCorneringPeakForce();
     float rolling = 0.0f;
     for (int i = 0; i < kWheels; ++i) {
         rolling += lastStep.rollingSpeeds[i];
-        // The curve is flat near its peak (88% of it at 0.5 rad, 99% at 0.9, the peak at 1.07),
-        // and a hard turn stays short of the peak: the squeal starts well before it. A wheel that
-        // hardly moves squeals at no angle.
-        const float nearPeak = orvo::NormalizedClamp(std::fabs(lastStep.lateralForces[i]) / peak, 0.85f, 0.99f);
-        const float squeal = nearPeak * orvo::NormalizedClamp(lastStep.wheelSpeeds[i], 1.0f, 5.0f);
+        const float squeal = GetTyreSlide(lastStep.lateralForces[i], lastStep.wheelSpeeds[i]);
         input.squeal = squeal > input.squeal ? squeal : input.squeal;
     }
     input.rollingSpeed = rolling / kWheels;
@@ -437,6 +442,7 @@ RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
 
     car = new Car(game, this, Vector2(0.0f, 0.0f), 0.0f);
     touch = new TouchControls(viewport);
+    skidMarks = new SkidMarks();
 }
 
 RaceState::~RaceState()
@@ -454,6 +460,7 @@ RaceState::~RaceState()
     }
     delete car;
     delete touch;
+    delete skidMarks;
 }
 
 void RaceState::OnActivate() { orvo::SetAudioSource(&RaceSound::Fill, &sound); }
@@ -622,6 +629,7 @@ void RaceState::OnStepPhysicsTime()
     const Vector2 control = GetControl();
     car->OnStepPhysicsTime(control);
     sound.SetInput(car->GetSoundInput());
+    skidMarks->Record(*car);
 
     // Where the car will be half a second from now; the camera trails the mean of the last
     // 600 ms of these points.
@@ -670,6 +678,8 @@ void RaceState::OnStepGraphicsTime()
             tiles[row * gridColumns + column]->Draw(game->viewport, camera);
         }
     }
+    // On the ground, under the car and its shadow.
+    skidMarks->Draw(game->viewport, camera);
     car->Draw(camera, Vector2(0.15f, 0.1f));
     hud->Draw();
     touch->Draw();

@@ -9,6 +9,7 @@
 #include "race_sound.h"
 
 class RaceState;
+class SkidMarks;
 class TouchControls;
 
 // The tyre characteristic: rises with slope `stiffness` from 0, peaks where |slip * scale| nears
@@ -16,6 +17,10 @@ class TouchControls;
 float GetPacejkaForce(float slip, float stiffness, float scale, float exponent);
 // The largest force of the car's cornering curve, reached at a slip angle of about 1.07 rad.
 float GetCorneringPeakForce();
+// How far a wheel is past its grip, as the tyres' squeal and the skid marks both take it: 0 until
+// its cornering force passes 85% of the curve's peak, 1 from 99% on, times a share for the
+// wheel's speed (none at 1 unit per second or less, all from 5 on).
+float GetTyreSlide(float lateralForce, float wheelSpeed);
 
 // The one simulated vehicle. Its position and heading are those of its body sprite, which hangs
 // under the race's world node. Wheels are indexed 0 front-left, 1 front-right, 2 rear-right,
@@ -106,6 +111,7 @@ public:
     RaceSound sound;                // plays while the race is the game's state
     bool muteKeyHeld = false;       // M toggles the sound once per press, not per key repeat
     TouchControls* touch = nullptr; // owned
+    SkidMarks* skidMarks = nullptr; // owned; laid by the physics steps, drawn on the ground
 
     explicit RaceState(orvo::Game* game);
     ~RaceState() override;
