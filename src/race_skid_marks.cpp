@@ -22,6 +22,9 @@ constexpr float kBrakingDarkness = 0.4f;
 constexpr SDL_Color kRubber{24, 22, 20, 0};
 constexpr float kFullOpacity = 0.7f * 255.0f;
 
+// Farther than a wheel goes in a step at any speed the model reaches.
+constexpr double kLongestStep = 1.0;
+
 } // namespace
 
 float GetSkidDarkness(const Car::StepValues& step, int wheel)
@@ -57,8 +60,9 @@ void SkidMarks::Record(const Car& car)
         const Vector2 travel = contact - trail.lastContact;
         const double travelled = std::sqrt(static_cast<double>(travel.x * travel.x + travel.y * travel.y));
         // A mark runs across the way the contact point moved in the step; a point that hardly
-        // moved has no such way (and no mark: a slide needs speed).
-        if (darkness > 0.0f && trail.hasLastContact && travelled > 1e-4) {
+        // moved has no such way (and no mark: a slide needs speed), and one that jumped (a car put
+        // elsewhere) left no mark on the way.
+        if (darkness > 0.0f && trail.hasLastContact && travelled > 1e-4 && travelled < kLongestStep) {
             const double half = 0.5 * kWidth / travelled;
             Lay(trail, contact, Vector2(static_cast<float>(-travel.y * half), static_cast<float>(travel.x * half)),
                 darkness);
