@@ -1,10 +1,14 @@
 // The desktop game's frame rate: the real main loop and race, driving up and right, for ten
 // seconds on whatever display SDL opens (scripts/bench-web runs it under Xvfb), then the frames
-// per second, for comparison with the browser build's.
+// per second, for comparison with the browser build's, and the process's CPU time per frame (the
+// renderer's threads included). With --instruments, the instruments are shown throughout.
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
 #include "orvo/orvo.h"
 #include "race.h"
+#include "race_instruments.h"
 
 namespace {
 
@@ -33,8 +37,7 @@ public:
 
 int main(int argc, char* argv[])
 {
-    (void)argc;
-    (void)argv;
+    const bool instruments = argc > 1 && std::strcmp(argv[1], "--instruments") == 0;
     orvo::Init();
     {
         orvo::Game game(8, 3);
@@ -42,10 +45,15 @@ int main(int argc, char* argv[])
         TimedRace race(&game);
         race.keyUp = true;
         race.keyRight = true;
+        race.instruments->shown = instruments;
         game.SetState(&race);
+        const std::clock_t cpuStart = std::clock();
         game.Run();
+        const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
         const double seconds = static_cast<double>(SDL_GetTicks64() - race.start) / 1000.0;
-        std::printf("desktop: %.1f frames per second\n", static_cast<double>(race.frames) / seconds);
+        const double frames = static_cast<double>(race.frames);
+        std::printf("desktop%s: %.1f frames per second, %.2f ms of CPU per frame\n",
+                    instruments ? " with the instruments" : "", frames / seconds, cpuMs / frames);
         game.SetState(nullptr);
     } // the race's textures go before the renderer
     orvo::Exit();

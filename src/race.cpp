@@ -7,6 +7,7 @@
 
 #include <cmath>
 
+#include "race_instruments.h"
 #include "race_skid_marks.h"
 #include "race_touch.h"
 
@@ -208,6 +209,7 @@ WheelStep SteerAndCorner(Car& car, const Vector2& control, int stepMs)
 
     // The nose's direction: (0, -1) turned by the heading, rounded to float.
     const Vector2 forward(static_cast<float>(sinHeading), static_cast<float>(-cosHeading));
+    car.lastStep.forward = forward;
     const Magnitude carSpeed = Measure(car.velocity);
     const Vector2 travelDirection = GetTravelDirection(car.velocity, carSpeed, forward);
 
@@ -271,6 +273,7 @@ void DriveAndIntegrate(Car& car, const Vector2& control, const WheelStep& wheels
     for (int i = 0; i < kWheels; ++i) {
         car.lastStep.lateralForces[i] = wheels.lateralForces[i];
         car.lastStep.wheelSpeeds[i] = wheels.speeds[i].length;
+        car.lastStep.slipAngles[i] = wheels.slipAngles[i];
     }
 
     // The forces come from values fixed before the loop; each wheel's share is rounded into the
@@ -284,6 +287,8 @@ void DriveAndIntegrate(Car& car, const Vector2& control, const WheelStep& wheels
         const float longitudinalSlip = static_cast<float>(difference.x * c - difference.y * s);
         const float tractionForce =
             GetPacejkaForce(longitudinalSlip, kTractionStiffness, kTractionScale, kTractionExponent);
+        car.lastStep.longitudinalSlips[i] = longitudinalSlip;
+        car.lastStep.tractionForces[i] = tractionForce;
         newVelocity += wheels.facings[i] * tractionForce * 0.25f * 15.0f * static_cast<float>(stepMs) * 0.001f;
     }
     car.velocity = newVelocity;
@@ -317,6 +322,10 @@ float GetCorneringPeakForce()
         kCorneringStiffness, kCorneringScale, kCorneringExponent);
     return peak;
 }
+
+TyreCurve GetCorneringCurve() { return TyreCurve{kCorneringStiffness, kCorneringScale, kCorneringExponent}; }
+
+TyreCurve GetTractionCurve() { return TyreCurve{kTractionStiffness, kTractionScale, kTractionExponent}; }
 
 float GetTyreSlide(float lateralForce, float wheelSpeed)
 {
@@ -375,8 +384,11 @@ Car::~Car()
 void Car::OnStepPhysicsTime(const orvo::Vector2& control)
 {
     const int stepMs = game->physicsStepMs;
+    const Vector2 velocityBefore = velocity;
+    lastStep.control = control;
     const WheelStep wheels = SteerAndCorner(*this, control, stepMs);
     DriveAndIntegrate(*this, control, wheels, stepMs);
+    lastStep.velocityChange = velocity - velocityBefore;
 }
 
 void Car::Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset)
@@ -443,6 +455,7 @@ RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
     car = new Car(game, this, Vector2(0.0f, 0.0f), 0.0f);
     touch = new TouchControls(viewport);
     skidMarks = new SkidMarks();
+    instruments = new Instruments(viewport, game->physicsStepMs);
 }
 
 RaceState::~RaceState()
@@ -461,6 +474,7 @@ RaceState::~RaceState()
     delete car;
     delete touch;
     delete skidMarks;
+    delete instruments;
 }
 
 void RaceState::OnActivate() { orvo::SetAudioSource(&RaceSound::Fill, &sound); }
@@ -527,6 +541,9 @@ void RaceState::OnKeyDown(SDL_Keysym keysym)
     } else if (keysym.sym == SDLK_m && !muteKeyHeld) {
         muteKeyHeld = true;
         sound.ToggleMuted();
+    } else if (keysym.sym == SDLK_i && !instrumentsKeyHeld) {
+        instrumentsKeyHeld = true;
+        instruments->Toggle();
     }
 }
 
@@ -536,6 +553,8 @@ void RaceState::OnKeyUp(SDL_Keysym keysym)
         *flag = false;
     } else if (keysym.sym == SDLK_m) {
         muteKeyHeld = false;
+    } else if (keysym.sym == SDLK_i) {
+        instrumentsKeyHeld = false;
     }
 }
 
@@ -544,6 +563,8 @@ void RaceState::OnControllerButtonDown(SDL_ControllerButtonEvent event)
     SetButton(gamepads, event, true);
     if (event.button == SDL_CONTROLLER_BUTTON_Y) {
         sound.ToggleMuted();
+    } else if (event.button == SDL_CONTROLLER_BUTTON_X) {
+        instruments->Toggle();
     }
 }
 
@@ -630,6 +651,7 @@ void RaceState::OnStepPhysicsTime()
     car->OnStepPhysicsTime(control);
     sound.SetInput(car->GetSoundInput());
     skidMarks->Record(*car);
+    instruments->Record(*car);
 
     // Where the car will be half a second from now; the camera trails the mean of the last
     // 600 ms of these points.
@@ -682,5 +704,6 @@ void RaceState::OnStepGraphicsTime()
     skidMarks->Draw(game->viewport, camera);
     car->Draw(camera, Vector2(0.15f, 0.1f));
     hud->Draw();
+    instruments->Draw(*car);
     touch->Draw();
 }

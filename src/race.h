@@ -8,6 +8,7 @@
 #include "orvo/orvo.h"
 #include "race_sound.h"
 
+class Instruments;
 class RaceState;
 class SkidMarks;
 class TouchControls;
@@ -21,6 +22,17 @@ float GetCorneringPeakForce();
 // its cornering force passes 85% of the curve's peak, 1 from 99% on, times a share for the
 // wheel's speed (none at 1 unit per second or less, all from 5 on).
 float GetTyreSlide(float lateralForce, float wheelSpeed);
+
+// The constants that shape one of the car's tyre curves, as GetPacejkaForce takes them.
+struct TyreCurve {
+    float stiffness;
+    float scale;
+    float exponent;
+};
+// The car's own curves: cornering force against slip angle (radians), traction force against the
+// longitudinal slip (units per second).
+TyreCurve GetCorneringCurve();
+TyreCurve GetTractionCurve();
 
 // The one simulated vehicle. Its position and heading are those of its body sprite, which hangs
 // under the race's world node. Wheels are indexed 0 front-left, 1 front-right, 2 rear-right,
@@ -46,13 +58,23 @@ public:
     orvo::Sprite* redDot = nullptr;  // follows the front-left wheel's slip angle
     orvo::Sprite* blueDot = nullptr; // stays at the world origin
 
-    // What the last step computed that the car's sound is made from. The model never reads it.
+    // What the last step computed that the car's sound and the instruments are made from. The
+    // model never reads it.
     struct StepValues {
         float rollingSpeeds[4] = {}; // each wheel's rolling speed along its facing, negative backward
         float lateralForces[4] = {}; // from the cornering curve at each wheel's slip angle
         float wheelSpeeds[4] = {};   // of the contact points
         bool braking = false;        // the pedal down while the car still rolls forward
         bool reversing = false;      // the pedal down, driving backward
+
+        // For the instruments. The longitudinal slip is the traction curve's input: the driven or
+        // braked rolling velocity less the wheel's own, along its facing.
+        float slipAngles[4] = {};        // each wheel's, folded into [-pi/2, pi/2]
+        float longitudinalSlips[4] = {}; // units per second
+        float tractionForces[4] = {};    // from the traction curve at that slip
+        orvo::Vector2 control;           // the command the step was given
+        orvo::Vector2 forward;           // the nose's direction the step used
+        orvo::Vector2 velocityChange;    // the car's velocity after the step less before it
     } lastStep;
 
     Car(const orvo::Game* game, const RaceState* race, const orvo::Vector2& position, float heading);
@@ -112,6 +134,10 @@ public:
     bool muteKeyHeld = false;       // M toggles the sound once per press, not per key repeat
     TouchControls* touch = nullptr; // owned
     SkidMarks* skidMarks = nullptr; // owned; laid by the physics steps, drawn on the ground
+
+    // Owned; I or a controller's X shows and hides them, I once per press as M does.
+    Instruments* instruments = nullptr;
+    bool instrumentsKeyHeld = false;
 
     explicit RaceState(orvo::Game* game);
     ~RaceState() override;

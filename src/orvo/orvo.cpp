@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "orvo/draw.h"
+
 #ifdef __EMSCRIPTEN__
 #include <emscripten.h>
 #include <emscripten/html5.h>
@@ -366,6 +368,7 @@ void Sprite::Draw(const Viewport& viewport, const Camera& camera) const
 void Sprite::DrawAt(const SDL_Rect& destination, float rotation) const
 {
     const float degrees = rotation / 3.1415927f * 180.0f;
+    CountDrawCall();
     SDL_RenderCopyEx(GetSDLRenderer(), texture, nullptr, &destination, degrees, nullptr, flip);
 }
 
