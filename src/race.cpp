@@ -5,6 +5,7 @@
 // part of the result. Build without fused multiply-add (-ffp-contract=off).
 #include "race.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "race_instruments.h"
@@ -437,6 +438,9 @@ RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
     hud = new orvo::Sprite(nullptr);
     hud->LoadFile("res/gfx/hud.png", orvo::FILTER_LINEAR);
     const orvo::Viewport& viewport = game->viewport;
+    // The image is stretched over the viewport: its frame's corners scale as the whole does.
+    hudScale = std::min(static_cast<float>(viewport.w) / hud->spatial.size.x,
+                        static_cast<float>(viewport.h) / hud->spatial.size.y);
     hud->spatial.position = Vector2(static_cast<float>(viewport.w / 2), static_cast<float>(viewport.h / 2));
     hud->spatial.size = Vector2(static_cast<float>(viewport.w), static_cast<float>(viewport.h));
 
@@ -703,7 +707,11 @@ void RaceState::OnStepGraphicsTime()
     // On the ground, under the car and its shadow.
     skidMarks->Draw(game->viewport, camera);
     car->Draw(camera, Vector2(0.15f, 0.1f));
-    hud->Draw();
+    DrawOverlay();
     instruments->Draw(*car);
     touch->Draw();
 }
+
+// Nearly two thirds of the image is its transparent middle: drawn whole, it would fill that many
+// pixels for nothing, a frame's worth of work where the drawing is done in software.
+void RaceState::DrawOverlay() const { hud->DrawNineSlice(kHudFrame, hudScale); }

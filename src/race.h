@@ -119,6 +119,7 @@ public:
     orvo::SpatialNode world;
     std::list<orvo::Vector2> cameraTargets; // oldest first, at most 600 ms of steps
     orvo::Sprite* hud = nullptr;            // owned, like the tiles and the car
+    float hudScale = 1.0f;                  // viewport pixels per pixel of the overlay image
     Car* car = nullptr;
     int tileSize = 18;
     int gridColumns = 6;
@@ -165,4 +166,14 @@ public:
     orvo::Vector2 GetControl() const;
     // Lays the tiles out around the camera on the fixed world lattice.
     void OrderGrid();
+    // The overlay frame over the whole viewport, its transparent middle left undrawn.
+    void DrawOverlay() const;
+
+    // The frame of the overlay image (res/gfx/hud.png, 640 x 360). Its middle is fully
+    // transparent with a pixel to spare all round, so that the scaled image's filtering brings
+    // nothing of the frame into it; the largest such middle leaves 61 and 42 pixels each side.
+    // Taken up to 64 and 48, the pieces' edges land on whole pixels at every scale in eighths
+    // (full screen at 1.25 or 1.5 times), where the software renderer, which places each piece at
+    // whole pixels, then draws no seam.
+    static constexpr orvo::NineSliceInsets kHudFrame{64, 48, 64, 48};
 };
