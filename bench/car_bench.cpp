@@ -1,5 +1,6 @@
-// Timings of the car's physics step: the step alone while the car drifts under power, the race
-// state's whole physics step with a full camera list, the car's sound per second of audio, and
+// Timings of the car's physics step: the step alone while the car drifts under power, and with the
+// skid marks it lays, the race state's whole physics step with a full camera list, a frame's
+// drawing of a full ring of skid marks, the car's sound per second of audio, and
 // the floor that the step's library maths alone costs, for comparison with the step. Both steps also report their
 // allocations per step (the "allocs" counter): the car step should make none. Run through scripts/bench.
 #include <benchmark/benchmark.h>
@@ -15,6 +16,7 @@
 #include "race.h"
 #include "race_control.h"
 #include "race_instruments.h"
+#include "race_skid_marks.h"
 
 using orvo::Vector2;
 
@@ -152,6 +154,66 @@ void RaceStepWithFullCameraList(benchmark::State& state)
     race->keyRight = false;
 }
 BENCHMARK(RaceStepWithFullCameraList);
+
+// The car step followed by laying its skid marks, against CarStepWhileDrifting: what the marks
+// add to a step. It must allocate nothing either.
+void CarStepWithSkidMarksWhileDrifting(benchmark::State& state)
+{
+    Car& car = *race->car;
+    SkidMarks marks;
+    int untilRestore = 0;
+    const long allocationsBefore = allocationCount;
+    for (auto _ : state) {
+        if (untilRestore == 0) {
+            drifting.ApplyTo(car);
+            untilRestore = kStepsPerWindow;
+        }
+        --untilRestore;
+        car.OnStepPhysicsTime(kUpRight);
+        marks.Record(car);
+    }
+    ReportAllocations(state, allocationsBefore);
+    state.counters["segments"] = marks.count;
+}
+BENCHMARK(CarStepWithSkidMarksWhileDrifting);
+
+// A frame's drawing of a full ring of skid marks, every one in view and none faded by age: the
+// circles of a long drift mapped through the camera into one batch and handed to the renderer.
+// The renderer queues the batch (main sets SDL's batching on, as it is when the game lets SDL
+// choose its renderer) and fills its triangles when the queue is flushed, as at the frame's end:
+// with argument 0 that is left out of the time, with 1 the software renderer's filling of some
+// 370,000 blended pixels is in it. It must allocate nothing.
+void SkidMarksDrawFullRing(benchmark::State& state)
+{
+    const bool filled = state.range(0) == 1;
+    Car& car = *race->car;
+    SkidMarks marks;
+    drifting.ApplyTo(car);
+    for (int step = 0; step < 1000000 && marks.count < SkidMarks::kCapacity; ++step) {
+        car.OnStepPhysicsTime(kUpRight);
+        marks.Record(car);
+    }
+    orvo::Camera camera;
+    camera.spatial.depth = 100.0f;
+    for (SkidSegment& segment : marks.segments) {
+        segment.step = marks.step;
+        camera.spatial.position += segment.corners[0] * (1.0f / SkidMarks::kCapacity);
+    }
+    const long allocationsBefore = allocationCount;
+    for (auto _ : state) {
+        marks.Draw(game->viewport, camera);
+        if (!filled) {
+            state.PauseTiming();
+        }
+        SDL_RenderFlush(orvo::GetSDLRenderer());
+        if (!filled) {
+            state.ResumeTiming();
+        }
+    }
+    ReportAllocations(state, allocationsBefore);
+    state.counters["segments"] = marks.count;
+}
+BENCHMARK(SkidMarksDrawFullRing)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // One second of the car's sound, rendered in the audio device's buffers from the values of the
 // drift (the engine on the throttle, the tyres squealing): its CPU time per second of sound is
@@ -363,6 +425,7 @@ BENCHMARK(CarStepMathFloor);
 
 int main(int argc, char** argv)
 {
+    SDL_SetHint(SDL_HINT_RENDER_BATCHING, "1");
     orvo::Init();
     game = new orvo::Game(8, 3);
     race = new RaceState(game);

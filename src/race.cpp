@@ -11,6 +11,7 @@
 
 #include "race_control.h"
 #include "race_instruments.h"
+#include "race_skid_marks.h"
 #include "race_touch.h"
 
 using orvo::Vector2;
@@ -329,6 +330,15 @@ TyreCurve GetCorneringCurve() { return TyreCurve{kCorneringStiffness, kCornering
 
 TyreCurve GetTractionCurve() { return TyreCurve{kTractionStiffness, kTractionScale, kTractionExponent}; }
 
+float GetTyreSlide(float lateralForce, float wheelSpeed)
+{
+    // The curve is flat near its peak (88% of it at 0.5 rad, 99% at 0.9, the peak at 1.07), and a
+    // hard turn stays short of the peak: the slide counts well before it. A wheel that hardly
+    // moves slides at no angle.
+    const float nearPeak = orvo::NormalizedClamp(std::fabs(lateralForce) / GetCorneringPeakForce(), 0.85f, 0.99f);
+    return nearPeak * orvo::NormalizedClamp(wheelSpeed, 1.0f, 5.0f);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Car
 
@@ -416,15 +426,10 @@ void Car::SetAlpha(int alpha)
 CarSoundInput Car::GetSoundInput() const
 {
     CarSoundInput input;
-    const float peak = GetCorneringPeakForce();
     float rolling = 0.0f;
     for (int i = 0; i < kWheels; ++i) {
         rolling += lastStep.rollingSpeeds[i];
-        // The curve is flat near its peak (88% of it at 0.5 rad, 99% at 0.9, the peak at 1.07),
-        // and a hard turn stays short of the peak: the squeal starts well before it. A wheel that
-        // hardly moves squeals at no angle.
-        const float nearPeak = orvo::NormalizedClamp(std::fabs(lastStep.lateralForces[i]) / peak, 0.85f, 0.99f);
-        const float squeal = nearPeak * orvo::NormalizedClamp(lastStep.wheelSpeeds[i], 1.0f, 5.0f);
+        const float squeal = GetTyreSlide(lastStep.lateralForces[i], lastStep.wheelSpeeds[i]);
         input.squeal = squeal > input.squeal ? squeal : input.squeal;
     }
     input.rollingSpeed = rolling / kWheels;
@@ -465,6 +470,7 @@ RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
     car = new Car(game, this, Vector2(0.0f, 0.0f), 0.0f);
     touch = new TouchControls(viewport);
     font.LoadFile("res/gfx/font.png");
+    skidMarks = new SkidMarks();
     instruments = new Instruments(viewport, game->physicsStepMs);
 }
 
@@ -483,6 +489,7 @@ RaceState::~RaceState()
     }
     delete car;
     delete touch;
+    delete skidMarks;
     delete instruments;
     delete playback;
     delete ghost;
@@ -692,6 +699,7 @@ void RaceState::OnStepPhysicsTime()
     }
     // Only the driven car is heard.
     sound.SetInput(car->GetSoundInput());
+    skidMarks->Record(*car);
     instruments->Record(*car);
 
     // Where the car will be half a second from now; the camera trails the mean of the last
@@ -741,6 +749,8 @@ void RaceState::OnStepGraphicsTime()
             tiles[row * gridColumns + column]->Draw(game->viewport, camera);
         }
     }
+    // On the ground, under the cars and their shadows.
+    skidMarks->Draw(game->viewport, camera);
     if (ghost != nullptr) {
         ghost->Draw(camera, Vector2(0.15f, 0.1f));
     }

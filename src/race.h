@@ -20,6 +20,7 @@
 class Instruments;
 class RaceState;
 class ReplayPlayback;
+class SkidMarks;
 class TouchControls;
 
 // The tyre characteristic: rises with slope `stiffness` from 0, peaks where |slip * scale| nears
@@ -27,6 +28,10 @@ class TouchControls;
 float GetPacejkaForce(float slip, float stiffness, float scale, float exponent);
 // The largest force of the car's cornering curve, reached at a slip angle of about 1.07 rad.
 float GetCorneringPeakForce();
+// How far a wheel is past its grip, as the tyres' squeal and the skid marks both take it: 0 until
+// its cornering force passes 85% of the curve's peak, 1 from 99% on, times a share for the
+// wheel's speed (none at 1 unit per second or less, all from 5 on).
+float GetTyreSlide(float lateralForce, float wheelSpeed);
 
 // The constants that shape one of the car's tyre curves, as GetPacejkaForce takes them.
 struct TyreCurve {
@@ -173,6 +178,7 @@ public:
     orvo::Font font;
     orvo::TextBatch noticeText{&font};
     orvo::ShapeBatch noticeBackground;
+    SkidMarks* skidMarks = nullptr; // owned; laid by the physics steps, drawn on the ground
 
     // Owned; I or a controller's X shows and hides them, I once per press as M does.
     Instruments* instruments = nullptr;

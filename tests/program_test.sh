@@ -288,6 +288,25 @@ case_full_screen() {
     quit_with Escape
 }
 
+# Pixels of screenshot $1 darker than the ground ever is (grey 50), where the overlay is clear.
+dark_pixels() { convert "$1" -alpha off -crop 1040x560+120+80 +repage -colorspace gray -threshold 19.6% -negate -format '%[fx:round(mean*w*h)]' info:; }
+trail_seen() { timeout 60 import -window "$id" "$work/turn.png" 2>/dev/null && [ "$(dark_pixels "$work/turn.png")" -gt $((straight + 2000)) ]; }
+
+# A straight drive leaves no mark: only the car's tyres and shadow are darker than the ground. A
+# hard turn at speed then leaves a trail: thousands of such pixels more.
+case_skid_marks() {
+    start_x 2800x1000 && open_game || return
+    local straight
+    bounded xdotool windowfocus --sync "$id" keydown Up sleep 1.2
+    bounded import -window "$id" "$work/straight.png"
+    straight=$(dark_pixels "$work/straight.png")
+    [ "$straight" -lt 1500 ] || fail "driving straight, $straight pixels darker than the ground"
+    bounded xdotool keydown Right
+    wait_until 60 trail_seen || fail "no trail after the turn: $(dark_pixels "$work/turn.png") dark pixels, $straight before"
+    bounded xdotool keyup Right keyup Up
+    quit_with Escape
+}
+
 # Starts the game from the project root with no display to reach, SDL_VIDEODRIVER=$1 if given, and
 # environment changes ${@:2}.
 start_headless() {

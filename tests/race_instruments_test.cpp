@@ -65,7 +65,7 @@ TEST_F(InstrumentsTest, OffTheyLeaveThePictureAsItWasBeforeThemAndOnOffAgainTheS
 {
     Drive(700, 400);
     const uint64_t before = DrawFrame();
-    EXPECT_EQ(before, 0x5e4edb28fdcd6425u);
+    EXPECT_EQ(before, 0x41ed1ea39bbdf806u);
     race->instruments->Toggle();
     EXPECT_NE(DrawFrame(), before);
     race->instruments->Toggle();

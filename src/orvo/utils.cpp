@@ -520,26 +520,30 @@ Spatial SpatialNode::GetDerivedSpatial() const
     return derived;
 }
 
+ScreenMapping::ScreenMapping(const Viewport& viewport, const Camera& camera, float depth)
+    : cameraPosition(camera.spatial.position),
+      // The turn of GetRotated by minus the camera's rotation.
+      turnCos(std::cos(static_cast<double>(-camera.spatial.rotation))),
+      turnSin(std::sin(static_cast<double>(-camera.spatial.rotation))), viewportWidth(viewport.w),
+      viewportHeight(viewport.h), aspect(static_cast<float>(viewport.w) / static_cast<float>(viewport.h)),
+      inverseAspect(1.0f / aspect),
+      viewHeight(
+          static_cast<float>(std::tan(static_cast<double>(0.5f * camera.fieldOfView)) * (camera.spatial.depth + depth)))
+{
+}
+
 Spatial WorldToScreenSpatial(const Spatial& spatial, const Viewport& viewport, const Camera& camera)
 {
-    const float width = static_cast<float>(viewport.w);
-    const float height = static_cast<float>(viewport.h);
-    const float aspect = width / height;
-
-    const Vector2 offset = spatial.position - camera.spatial.position;
-    const Vector2 rotated = offset.GetRotated(-camera.spatial.rotation);
-    const float viewHeight = static_cast<float>(std::tan(static_cast<double>(0.5f * camera.fieldOfView)) *
-                                                (camera.spatial.depth + spatial.depth));
-
-    // The centring (+ 0.5) and the scaling to pixels are done in double and rounded once, so that
-    // a pixel position carries no extra rounding from the intermediate float.
+    // The centring (+ 0.5) and the scaling to pixels are done in double and rounded once (in
+    // Map), so that a pixel position carries no extra rounding from the intermediate float.
+    const ScreenMapping mapping(viewport, camera, spatial.depth);
+    const SDL_FPoint position = mapping.Map(spatial.position);
     Spatial screen;
-    screen.position.x = static_cast<float>((rotated.x / viewHeight * (1.0f / aspect) + 0.5) * viewport.w);
-    screen.position.y = static_cast<float>((rotated.y / viewHeight + 0.5) * viewport.h);
+    screen.position = Vector2(position.x, position.y);
     screen.depth = spatial.depth;
     screen.rotation = spatial.rotation - camera.spatial.rotation;
-    screen.size.x = (width / aspect) * (spatial.size.x / viewHeight);
-    screen.size.y = height * (spatial.size.y / viewHeight);
+    screen.size.x = (static_cast<float>(viewport.w) / mapping.aspect) * (spatial.size.x / mapping.viewHeight);
+    screen.size.y = static_cast<float>(viewport.h) * (spatial.size.y / mapping.viewHeight);
     return screen;
 }
 
