@@ -6,7 +6,9 @@
 #include "race.h"
 
 #include <cmath>
+#include <cstdio>
 
+#include "race_control.h"
 #include "race_touch.h"
 
 using orvo::Vector2;
@@ -385,8 +387,17 @@ void Car::Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset)
     for (const orvo::Sprite* tyre : tyres) {
         tyre->Draw(viewport, camera);
     }
-    redDot->Draw(viewport, camera);
-    blueDot->Draw(viewport, camera);
+    if (drawMarkers) {
+        redDot->Draw(viewport, camera);
+        blueDot->Draw(viewport, camera);
+    }
+}
+
+void Car::SetAlpha(int alpha)
+{
+    for (orvo::Sprite* sprite : {body, tyres[0], tyres[1], tyres[2], tyres[3], shade, redDot, blueDot}) {
+        sprite->SetAlpha(alpha);
+    }
 }
 
 CarSoundInput Car::GetSoundInput() const
@@ -437,6 +448,7 @@ RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
 
     car = new Car(game, this, Vector2(0.0f, 0.0f), 0.0f);
     touch = new TouchControls(viewport);
+    font.LoadFile("res/gfx/font.png");
 }
 
 RaceState::~RaceState()
@@ -454,6 +466,9 @@ RaceState::~RaceState()
     }
     delete car;
     delete touch;
+    delete playback;
+    delete ghost;
+    delete ghostPlayback;
 }
 
 void RaceState::OnActivate() { orvo::SetAudioSource(&RaceSound::Fill, &sound); }
@@ -521,6 +536,12 @@ void RaceState::OnKeyDown(SDL_Keysym keysym)
         muteKeyHeld = true;
         sound.ToggleMuted();
     }
+#ifndef __EMSCRIPTEN__
+    // In the browser the page saves the drive, as a download.
+    if (keysym.sym == SDLK_F5) {
+        SaveDrive();
+    }
+#endif
 }
 
 void RaceState::OnKeyUp(SDL_Keysym keysym)
@@ -598,29 +619,51 @@ HeldDirections RaceState::GetHeldDirections() const
     return held;
 }
 
-Vector2 RaceState::GetControl() const
+Vector2 RaceState::GetControl() const { return GetControlVector(ToReplayDirections(GetHeldDirections())); }
+
+namespace {
+
+// Steps a car driven by a replay and checks it; true once the replay has ended.
+bool StepPlayback(ReplayPlayback& playback, Car& car)
 {
-    const HeldDirections held = GetHeldDirections();
-    Vector2 control;
-    if (held.left) {
-        control.x = -1.0f;
+    car.OnStepPhysicsTime(GetControlVector(playback.NextDirections()));
+    playback.AfterStep(car);
+    return playback.IsDone();
+}
+
+} // namespace
+
+void RaceState::EndPlayback(ReplayPlayback*& ended)
+{
+    ShowNotice(ended->Describe(), 8.0, !ended->Matches());
+    if (onReplayEnded) {
+        onReplayEnded(*ended);
     }
-    if (held.right) {
-        control.x = control.x + 1.0f;
-    }
-    if (held.up) {
-        control.y = 1.0f;
-    }
-    if (held.down) {
-        control.y = control.y - 1.0f;
-    }
-    return control;
+    delete ended;
+    ended = nullptr;
 }
 
 void RaceState::OnStepPhysicsTime()
 {
-    const Vector2 control = GetControl();
-    car->OnStepPhysicsTime(control);
+    // The car's one control stream: the replay while it plays, the devices otherwise. What the car
+    // is given is recorded either way, so a replay driven on from its end saves as one drive.
+    const uint8_t directions =
+        playback != nullptr ? playback->NextDirections() : ToReplayDirections(GetHeldDirections());
+    recorder.BeforeStep(directions);
+    car->OnStepPhysicsTime(GetControlVector(directions));
+    if (recorder.AfterStepNeedsHash()) {
+        recorder.AddCheckpoint(HashCarState(*car));
+    }
+    if (playback != nullptr) {
+        playback->AfterStep(*car);
+        if (playback->IsDone()) {
+            EndPlayback(playback);
+        }
+    }
+    if (ghostPlayback != nullptr && StepPlayback(*ghostPlayback, *ghost)) {
+        EndPlayback(ghostPlayback);
+    }
+    // Only the driven car is heard.
     sound.SetInput(car->GetSoundInput());
 
     // Where the car will be half a second from now; the camera trails the mean of the last
@@ -670,7 +713,104 @@ void RaceState::OnStepGraphicsTime()
             tiles[row * gridColumns + column]->Draw(game->viewport, camera);
         }
     }
+    if (ghost != nullptr) {
+        ghost->Draw(camera, Vector2(0.15f, 0.1f));
+    }
     car->Draw(camera, Vector2(0.15f, 0.1f));
     hud->Draw();
     touch->Draw();
+    DrawNotices();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Replays
+
+void RaceState::StartReplay(Replay replay)
+{
+    PlaceAtReplayStart(*car, replay);
+    recorder = ReplayRecorder(replay.startX, replay.startY, replay.startHeading);
+    playback = new ReplayPlayback(std::move(replay));
+    if (playback->IsDone()) {
+        playback->CheckEmpty(*car);
+        EndPlayback(playback);
+    }
+}
+
+void RaceState::StartGhost(Replay replay)
+{
+    PlaceAtReplayStart(*car, replay);
+    recorder = ReplayRecorder(replay.startX, replay.startY, replay.startHeading);
+    ghost = new Car(game, this, Vector2(), 0.0f);
+    ghost->drawMarkers = false;
+    ghost->SetAlpha(110);
+    PlaceAtReplayStart(*ghost, replay);
+    ghostPlayback = new ReplayPlayback(std::move(replay));
+    if (ghostPlayback->IsDone()) {
+        ghostPlayback->CheckEmpty(*ghost);
+        EndPlayback(ghostPlayback);
+    }
+}
+
+int RaceState::GetMode() const
+{
+    if (playback != nullptr) {
+        return 1;
+    }
+    return ghostPlayback != nullptr ? 2 : 0;
+}
+
+Replay RaceState::GetRecordedDrive() const { return recorder.Finish(HashCarState(*car)); }
+
+void RaceState::SaveDrive()
+{
+    std::string error;
+    const std::string path = SaveReplayInFolder(GetRecordedDrive(), GetReplayFolder(), error);
+    if (path.empty()) {
+        ShowNotice("Replay not saved: " + error, 8.0, true);
+    } else {
+        ShowNotice("Replay saved: " + path, 5.0);
+    }
+}
+
+void RaceState::ShowNotice(const std::string& text, double seconds, bool error)
+{
+    std::fprintf(error ? stderr : stdout, "%s\n", text.c_str());
+    std::fflush(error ? stderr : stdout);
+    // A few at a time: a key held down does not bury the picture in them.
+    if (notices.size() >= 4) {
+        notices.erase(notices.begin());
+    }
+    notices.push_back(Notice{text, SDL_GetTicks64() + static_cast<uint64_t>(seconds * 1000.0)});
+}
+
+void RaceState::DrawNotices()
+{
+    const uint64_t now = SDL_GetTicks64();
+    while (!notices.empty() && notices.front().untilTicks <= now) {
+        notices.erase(notices.begin());
+    }
+    if (notices.empty()) {
+        return;
+    }
+    const float width = static_cast<float>(game->viewport.w);
+    const float bottom = static_cast<float>(game->viewport.h) - 200.0f;
+    noticeText.Clear();
+    noticeBackground.Clear();
+    float y = bottom - 34.0f * static_cast<float>(notices.size());
+    for (const Notice& notice : notices) {
+        // A long path is drawn smaller rather than cut off at the picture's edge.
+        float height = 24.0f;
+        const float measured = font.MeasureWidth(notice.text, height);
+        if (measured > width - 40.0f) {
+            height = height * (width - 40.0f) / measured;
+        }
+        const float textWidth = font.MeasureWidth(notice.text, height);
+        const float x = (width - textWidth) * 0.5f;
+        noticeBackground.AddRect(SDL_FRect{x - 10.0f, y - 4.0f, textWidth + 20.0f, height + 8.0f},
+                                 SDL_Color{0, 0, 0, 170});
+        noticeText.Add(notice.text, x, y, height, SDL_Color{255, 255, 255, 255});
+        y += 34.0f;
+    }
+    noticeBackground.Draw();
+    noticeText.Draw();
 }

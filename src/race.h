@@ -2,13 +2,18 @@
 // trails ahead of it, and the car's dynamics model with its tyre curve.
 #pragma once
 
+#include <functional>
 #include <list>
+#include <string>
 #include <vector>
 
+#include "orvo/draw.h"
 #include "orvo/orvo.h"
+#include "race_replay.h"
 #include "race_sound.h"
 
 class RaceState;
+class ReplayPlayback;
 class TouchControls;
 
 // The tyre characteristic: rises with slope `stiffness` from 0, peaks where |slip * scale| nears
@@ -40,6 +45,7 @@ public:
     orvo::Sprite* shade = nullptr;
     orvo::Sprite* redDot = nullptr;  // follows the front-left wheel's slip angle
     orvo::Sprite* blueDot = nullptr; // stays at the world origin
+    bool drawMarkers = true;         // the two dots; a ghost car leaves them out
 
     // What the last step computed that the car's sound is made from. The model never reads it.
     struct StepValues {
@@ -60,6 +66,8 @@ public:
     void OnStepPhysicsTime(const orvo::Vector2& control);
     // Places the shadow under the body, offset by `shadeOffset`, and draws the car's sprites.
     void Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset);
+    // Makes every sprite of the car see-through: 0 invisible, 255 opaque.
+    void SetAlpha(int alpha);
     // What the synthesizer takes from the last step: the wheels' mean rolling speed, the pedal,
     // and a squeal that starts as the wheel nearest its grip limit passes 85% of the cornering
     // curve's peak force and is full at 99%.
@@ -84,8 +92,15 @@ struct Gamepad {
     HeldDirections GetHeldDirections() const;
 };
 
-// The game's one state: owns the scene, turns the keys, controllers and touches into the car's
-// control and keeps the camera on the mean of the car's recent look-ahead points.
+// A line of text shown over the picture until a moment of SDL's clock.
+struct Notice {
+    std::string text;
+    uint64_t untilTicks;
+};
+
+// The game's one state: owns the scene, turns the keys, controllers and touches (or a replay) into
+// the car's control, records that control, and keeps the camera on the mean of the car's recent
+// look-ahead points.
 class RaceState : public orvo::State {
 public:
     orvo::Camera camera;
@@ -101,11 +116,21 @@ public:
     bool keyRight = false;
     bool keyUp = false;
     bool keyDown = false;
-    HeldDirections letterKeys;      // W, A, S and D, which act as the arrows
-    std::vector<Gamepad> gamepads;  // those that have sent an event, in order of their first
-    RaceSound sound;                // plays while the race is the game's state
-    bool muteKeyHeld = false;       // M toggles the sound once per press, not per key repeat
-    TouchControls* touch = nullptr; // owned
+    HeldDirections letterKeys;                 // W, A, S and D, which act as the arrows
+    std::vector<Gamepad> gamepads;             // those that have sent an event, in order of their first
+    RaceSound sound;                           // plays while the race is the game's state
+    bool muteKeyHeld = false;                  // M toggles the sound once per press, not per key repeat
+    TouchControls* touch = nullptr;            // owned
+    ReplayRecorder recorder{0.0f, 0.0f, 0.0f}; // the car's control at every step, from the first
+    ReplayPlayback* playback = nullptr;        // owned; while set, the car's control comes from it
+    Car* ghost = nullptr;                      // owned; a see-through car that drives a replay
+    ReplayPlayback* ghostPlayback = nullptr;   // owned; while set, the ghost drives
+    // Told the verdict when a played replay, or a ghost's, has ended.
+    std::function<void(const ReplayPlayback&)> onReplayEnded;
+    std::vector<Notice> notices; // drawn over everything, newest at the bottom
+    orvo::Font font;
+    orvo::TextBatch noticeText{&font};
+    orvo::ShapeBatch noticeBackground;
 
     explicit RaceState(orvo::Game* game);
     ~RaceState() override;
@@ -133,4 +158,24 @@ public:
     orvo::Vector2 GetControl() const;
     // Lays the tiles out around the camera on the fixed world lattice.
     void OrderGrid();
+
+    // Plays `replay` from its first step (the car starts where it started); the devices take over
+    // at its end. Before the first step only.
+    void StartReplay(Replay replay);
+    // A see-through car drives `replay` from its start, where the car starts too. Before the first
+    // step only.
+    void StartGhost(Replay replay);
+    // 0 live, 1 a replay playing, 2 racing a ghost that still drives.
+    int GetMode() const;
+    // The drive so far as a replay.
+    Replay GetRecordedDrive() const;
+    // Saves the drive so far as a new file of the replay folder and says where, or why not.
+    void SaveDrive();
+    // Shows `text` over the picture for `seconds`, and prints it on stdout (or, as an error, stderr).
+    void ShowNotice(const std::string& text, double seconds, bool error = false);
+
+private:
+    // Reports a replay that has ended and lets it go.
+    void EndPlayback(ReplayPlayback*& ended);
+    void DrawNotices();
 };
