@@ -15,17 +15,17 @@ const work = fs.mkdtempSync(path.join(os.tmpdir(), 'orvo-replay-'));
 const ends = [() => fs.rmSync(work, { recursive: true, force: true })];
 const failures = [];
 const check = (ok, what) => ok || failures.push(what) && console.error(`FAIL [${browserName} ${testCase}]: ${what}`);
-const until = (what, condition) => page.waitForFunction(condition, { timeout: 120000, polling: 100 }).catch(() => {
-    throw new Error(`timed out waiting for ${what}; the page says: ${noteAndMode()}`);
+const until = (what, condition, ...args) => page.waitForFunction(condition, { timeout: 120000, polling: 100 }, ...args).catch(async (error) => {
+    throw new Error(`timed out waiting for ${what} (${error.message}); the page says: ${await noteAndMode().catch(() => '')}`);
 });
 const noteAndMode = () => page.evaluate(() => [`${document.getElementById('replay-mode').textContent}`,
     `${document.getElementById('replay-note').hidden ? '' : document.getElementById('replay-note-text').textContent}`]);
 const link = (bytes) => `${origin}/index.html#r=${Buffer.from(bytes).toString('base64url')}`;
-// The desktop's --verify of a file: [exit status, the final state hash].
+// The desktop's --verify of a file: [exit status, the final state hash, the steps].
 const verify = (bytes) => {
     fs.writeFileSync(`${work}/verified.orvr`, bytes);
     const run = spawnSync(desktop, ['--verify', `${work}/verified.orvr`], { encoding: 'utf8' });
-    return [run.status, (/^state hash: ([0-9a-f]{16})$/m.exec(run.stdout) || [])[1]];
+    return [run.status, (/^state hash: ([0-9a-f]{16})$/m.exec(run.stdout) || [])[1], Number((/^steps: (\d+)$/m.exec(run.stdout) || [])[1])];
 };
 let page, origin;
 
@@ -110,9 +110,10 @@ const cases = {
         const saved = await new Promise((done) => (function look() { // the browser's download, once whole
             const name = (fs.existsSync(`${work}/downloads`) ? fs.readdirSync(`${work}/downloads`) : []).find((n) => /^orvo-\d{8}-\d{6}\.orvr$/.test(n));
             return name ? done(`${work}/downloads/${name}`) : setTimeout(look, 100); })());
-        const [linkStatus, linkHash] = verify(linked);
-        const [savedStatus, savedHash] = verify(fs.readFileSync(saved));
-        check(linkStatus === 0 && savedStatus === 0 && linked.length > 60, `desktop --verify: the link ${linkStatus}, the file ${savedStatus}`);
+        const [linkStatus, linkHash, linkSteps] = verify(linked);
+        const [savedStatus, savedHash, savedSteps] = verify(fs.readFileSync(saved));
+        check(linkStatus === 0 && savedStatus === 0 && linkSteps >= 1200 && savedSteps >= linkSteps,
+            `desktop --verify: the link ${linkStatus} (${linkSteps} steps), the file ${savedStatus} (${savedSteps} steps)`);
         const input = await page.$('#replay-file');
         await input.uploadFile(saved);
         await until('the choice', () => !document.getElementById('replay-choice').hidden);

@@ -259,6 +259,7 @@ window.orvoReplays = (function () {
             const said = text.includes(hash) ? text : `${text} (final state ${hash})`;
             const next = asked && asked.kind === 'ghost' ? 'The ghost has parked' : 'The keys drive on from here';
             showNote(`${ok ? '' : 'NOT VERIFIED: '}${said}. ${next}.`, !ok);
+            showMode(0);
         };
         // The game names the file it was given, which is the page's own: the player knows it as the link.
         module.onReplayError = (text) => {
