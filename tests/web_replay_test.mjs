@@ -93,6 +93,7 @@ const cases = {
         const [status, hash] = verify(fixture);
         const [ok, shown, note] = await replayed(link(fixture));
         check(status === 0 && ok && shown === hash, `desktop ${status} ${hash}; the page: ${note}`);
+        console.log(`desktop --verify: ${hash} (status ${status}); ${browserName}: ${note}`);
     },
     // A drive made with the keys, saved, linked and opened again, checks out on the desktop and in the page.
     async save() {
