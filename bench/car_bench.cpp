@@ -8,9 +8,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <random>
 #include <vector>
 
 #include "race.h"
+#include "race_control.h"
 
 using orvo::Vector2;
 
@@ -174,6 +176,34 @@ void SoundPerSecondOfAudio(benchmark::State& state)
     state.counters["squeal"] = race->car->GetSoundInput().squeal;
 }
 BENCHMARK(SoundPerSecondOfAudio)->Unit(benchmark::kMicrosecond);
+
+// What --verify does with a 10-minute drive (200,000 steps, the keys drawn afresh every 0.1 to
+// 1 s): reading the file whole and re-simulating it with every checkpoint compared.
+void VerifyTenMinuteDrive(benchmark::State& state)
+{
+    RaceState driven(game);
+    std::mt19937 random(600);
+    for (int step = 0, next = 0; step < 200000; ++step) {
+        if (step == next) {
+            next += 33 + static_cast<int>(random() % 300);
+            const unsigned keys = random();
+            driven.keyLeft = keys & 1, driven.keyRight = keys & 2, driven.keyUp = keys & 12, driven.keyDown = keys & 16;
+        }
+        driven.OnStepPhysicsTime();
+    }
+    const std::vector<uint8_t> file = SerializeReplay(driven.GetRecordedDrive());
+    bool matches = true;
+    for (auto _ : state) {
+        Replay replay;
+        ParseReplay(file.data(), file.size(), replay);
+        ReplayPlayback playback(std::move(replay));
+        PlayWhole(playback, *driven.car);
+        matches = matches && playback.Matches();
+    }
+    state.counters["fileBytes"] = static_cast<double>(file.size());
+    state.counters["matches"] = matches ? 1 : 0;
+}
+BENCHMARK(VerifyTenMinuteDrive)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------------
 // The floor: the library calls one step makes in this state, and nothing else.

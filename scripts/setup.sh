@@ -40,6 +40,8 @@ ORVO_PACKAGE_PACKAGES=(dpkg-dev file)
 # the TrueType reader from which the image generator (built with the tests) bakes the text's glyphs.
 ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox python3-xlib desktop-file-utils
     "${ORVO_PACKAGE_PACKAGES[@]}" clang-format git util-linux mawk sox libstb-dev fonts-dejavu-core)
+# What fuzzing the replay reader needs (scripts/fuzz): clang with libFuzzer and the sanitizers' runtimes.
+ORVO_FUZZ_PACKAGES=(clang libclang-rt-14-dev libfuzzer-14-dev)
 # What the browser build needs (scripts/web): the WebAssembly compiler, dpkg-source to unpack the
 # SDL source packages it builds for the web, python3 to serve the site, and optipng, which
 # recompresses the site's images without loss.

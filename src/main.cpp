@@ -184,8 +184,10 @@ int main(int argc, char* argv[])
         ReportReplayError(text);
     } else if (mode == Mode::kReplay) {
         race->StartReplay(std::move(replay));
+        race->ShowNotice("Replay of " + path + ": the keys take over at its end", 4.0);
     } else if (mode == Mode::kGhost) {
         race->StartGhost(std::move(replay));
+        race->ShowNotice("Racing the ghost of " + path, 4.0);
     }
     playedRace = race;
     game->SetState(race);

@@ -469,6 +469,8 @@ RaceState::~RaceState()
     delete playback;
     delete ghost;
     delete ghostPlayback;
+    // A drive saved just before quitting is still written, and said.
+    FinishSaves(true);
 }
 
 void RaceState::OnActivate() { orvo::SetAudioSource(&RaceSound::Fill, &sound); }
@@ -719,6 +721,7 @@ void RaceState::OnStepGraphicsTime()
     car->Draw(camera, Vector2(0.15f, 0.1f));
     hud->Draw();
     touch->Draw();
+    FinishSaves(false);
     DrawNotices();
 }
 
@@ -763,12 +766,33 @@ Replay RaceState::GetRecordedDrive() const { return recorder.Finish(HashCarState
 
 void RaceState::SaveDrive()
 {
-    std::string error;
-    const std::string path = SaveReplayInFolder(GetRecordedDrive(), GetReplayFolder(), error);
-    if (path.empty()) {
-        ShowNotice("Replay not saved: " + error, 8.0, true);
-    } else {
-        ShowNotice("Replay saved: " + path, 5.0);
+    saves.push_back(std::make_unique<PendingSave>());
+    PendingSave* save = saves.back().get();
+    const auto write = [save](Replay drive, std::string folder) {
+        save->path = SaveReplayInFolder(drive, folder, save->error);
+        save->done = true;
+    };
+#ifndef __EMSCRIPTEN__
+    save->writer = std::thread(write, GetRecordedDrive(), GetReplayFolder());
+#else
+    write(GetRecordedDrive(), GetReplayFolder());
+#endif
+}
+
+void RaceState::FinishSaves(bool wait)
+{
+    // In order, so that the notices come as the saves were asked for.
+    while (!saves.empty() && (wait || saves.front()->done)) {
+        PendingSave& save = *saves.front();
+#ifndef __EMSCRIPTEN__
+        save.writer.join();
+#endif
+        if (save.path.empty()) {
+            ShowNotice("Replay not saved: " + save.error, 8.0, true);
+        } else {
+            ShowNotice("Replay saved: " + save.path, 5.0);
+        }
+        saves.erase(saves.begin());
     }
 }
 

@@ -2,10 +2,15 @@
 // trails ahead of it, and the car's dynamics model with its tyre curve.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <list>
+#include <memory>
 #include <string>
 #include <vector>
+#ifndef __EMSCRIPTEN__
+#include <thread>
+#endif
 
 #include "orvo/draw.h"
 #include "orvo/orvo.h"
@@ -98,6 +103,17 @@ struct Notice {
     uint64_t untilTicks;
 };
 
+// A drive being written to its file on a thread of its own, so that a slow disk never holds up a
+// frame; the race reports it once done.
+struct PendingSave {
+    std::atomic<bool> done{false};
+    std::string path;  // empty when the save failed
+    std::string error; // why
+#ifndef __EMSCRIPTEN__
+    std::thread writer;
+#endif
+};
+
 // The game's one state: owns the scene, turns the keys, controllers and touches (or a replay) into
 // the car's control, records that control, and keeps the camera on the mean of the car's recent
 // look-ahead points.
@@ -127,7 +143,8 @@ public:
     ReplayPlayback* ghostPlayback = nullptr;   // owned; while set, the ghost drives
     // Told the verdict when a played replay, or a ghost's, has ended.
     std::function<void(const ReplayPlayback&)> onReplayEnded;
-    std::vector<Notice> notices; // drawn over everything, newest at the bottom
+    std::vector<Notice> notices;                     // drawn over everything, newest at the bottom
+    std::vector<std::unique_ptr<PendingSave>> saves; // in the order of the key presses
     orvo::Font font;
     orvo::TextBatch noticeText{&font};
     orvo::ShapeBatch noticeBackground;
@@ -169,8 +186,11 @@ public:
     int GetMode() const;
     // The drive so far as a replay.
     Replay GetRecordedDrive() const;
-    // Saves the drive so far as a new file of the replay folder and says where, or why not.
+    // Saves the drive so far as a new file of the replay folder, and says where, or why not, once
+    // written. Only the copy of the drive is made here; the disk is left to another thread.
     void SaveDrive();
+    // Reports the saves that have finished (all of them, waiting for them, when `wait`).
+    void FinishSaves(bool wait);
     // Shows `text` over the picture for `seconds`, and prints it on stdout (or, as an error, stderr).
     void ShowNotice(const std::string& text, double seconds, bool error = false);
 

@@ -43,10 +43,15 @@ while True: d.next_event()' "$work/wm-ready"
     wait_until 30 test -e "$work/wm-ready" || { fail "no window manager"; return 1; }
 }
 
-# Starts the game in directory $1 with environment changes ${@:2}; sets pid. X only, never a silent fallback.
+# Starts the game in directory $1 with environment changes ${@:2}, up to a "--" after which come the
+# game's options; sets pid. X only, never a silent fallback.
 start_game() {
-    (cd "$1" && exec env -u SDL_RENDER_DRIVER SDL_VIDEODRIVER=x11 "${@:2}" setpriv --pdeathsig KILL -- "$game" \
-        >"$work/stdout" 2>"$work/stderr") &
+    local dir=$1 env=() options=()
+    shift
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do env+=("$1") && shift; done
+    [ $# -gt 0 ] && shift && options=("$@")
+    (cd "$dir" && exec env -u SDL_RENDER_DRIVER SDL_VIDEODRIVER=x11 "${env[@]}" setpriv --pdeathsig KILL -- "$game" \
+        "${options[@]}" >"$work/stdout" 2>"$work/stderr") &
     pid=$! started+=($!)
 }
 
@@ -71,12 +76,13 @@ wait_for_exit() { wait_until "$1" game_gone || kill -KILL "$pid" 2>/dev/null; wa
 
 bounded() { timeout 15 "$@" || fail "failed or stuck: $*"; }
 
-# Ends the game with key $1 pressed in its window: status 0 within 10 s, nothing on stdout.
+# Ends the game with key $1 pressed in its window: status 0 within 10 s, and (unless $2 is "said")
+# nothing on stdout.
 quit_with() {
     bounded xdotool windowfocus --sync "$id" key "$1"
     wait_for_exit 10
     [ "$status" = 0 ] || fail "$1 ended the game with status $status, not 0 (137: still running, killed)"
-    [ ! -s "$work/stdout" ] || fail "printed to stdout: $(head -c 200 "$work/stdout")"
+    [ "${2:-}" = said ] || [ ! -s "$work/stdout" ] || fail "printed to stdout: $(head -c 200 "$work/stdout")"
 }
 
 # Mean colour of region $2 (WxH+X+Y) of image $1 as "r g b", and the distance of two such colours.
@@ -219,17 +225,22 @@ case_failed_start() {
 }
 
 # Holding key $1 for a second moves the ground past the camera, which keeps the car in the middle.
-drive_with() {
-    start_x 2800x1000 && open_game || return
+drive_with() { start_x 2800x1000 && open_game && drive_held "$1"; }
+# The same in the game already open; it ends the game.
+drive_held() {
     bounded import -window "$id" "$work/before.png"
     bounded xdotool windowfocus --sync "$id" keydown "$1" sleep 1 keyup "$1"
     bounded import -window "$id" "$work/after.png"
     quit_with Escape
-    local change
-    change=$(compare -metric RMSE -extract 1100x200+90+40 "$work/before.png" "$work/after.png" null: 2>&1 |
-        sed 's/.*(\(.*\))/\1/')
-    awk -v c="$change" 'BEGIN { exit !(c > 0.03) }' || fail "$1: the ground did not move (RMSE $change)"
+    ground_moved "$work/after.png" || fail "$1: the ground did not move (RMSE $change)"
     expect_car_near_centre "$work/after.png" "after driving with $1"
+}
+# True when the ground of screenshot $1 (a new one by default) differs from before.png; sets change.
+ground_moved() {
+    [ -n "${1:-}" ] || bounded import -window "$id" "$work/now.png"
+    change=$(compare -metric RMSE -extract 1100x200+90+40 "$work/before.png" "${1:-$work/now.png}" null: 2>&1 |
+        sed 's/.*(\(.*\))/\1/')
+    awk -v c="$change" 'BEGIN { exit !(c > 0.03) }'
 }
 case_driving() { drive_with Up; }
 case_driving_wasd() { drive_with w; }
@@ -328,6 +339,117 @@ case_no_sound() {
     start_x 2800x1000 && open_game "$root" SDL_AUDIODRIVER=dsp && quit_with Escape
     [ "$(grep -c . "$work/stderr")" = 1 ] && grep -q '^No sound: .*dsp' "$work/stderr" ||
         fail "not one line saying why there is no sound: $(cat "$work/stderr")"
+}
+
+# Replays. The worked example of docs/replay-format.md: 1,200 steps from (10, -4), ending in this hash.
+example=$root/tests/replay-corpus/worked-example.orvr example_hash=162648a44248ec9a
+
+# The number of control changes in replay file $1 (the second varint after the 28-byte header).
+change_count() {
+    /usr/bin/python3 -c 'import sys
+b, at = open(sys.argv[1], "rb").read(), 28
+def varint():
+    global at
+    value = shift = 0
+    while True:
+        value, shift, at = value | (b[at] & 127) << shift, shift + 7, at + 1
+        if b[at - 1] < 128: return value
+varint(); print(varint())' "$1"
+}
+
+# Writes to $2 replay file $1 with the lowest bit of its byte $3 flipped and the CRC-32 put right.
+flip_bit() {
+    /usr/bin/python3 -c 'import sys, zlib, struct
+b = bytearray(open(sys.argv[1], "rb").read()); b[int(sys.argv[3])] ^= 1
+b[-4:] = struct.pack("<I", zlib.crc32(bytes(b[:-4]))); open(sys.argv[2], "wb").write(b)' "$@"
+}
+
+# Runs "$game ${@:2}", expecting status $1; keeps its output in $work/stdout and $work/stderr.
+run_expecting() {
+    timeout 60 "$game" "${@:2}" >"$work/stdout" 2>"$work/stderr"
+    local got=$?
+    [ "$got" = "$1" ] || fail "${*:2}: status $got, not $1: $(head -c 300 "$work/stdout" "$work/stderr")"
+}
+
+# The one file under folder $1 and the path the game printed for it; the notice shows on screen.
+saved_file() { ls "$1"/*.orvr 2>/dev/null | head -n 1; }
+notice_shown() {
+    bounded import -window "$id" "$work/notice.png"
+    [ "$(compare -metric AE -fuzz 10% -extract 1280x120+0+430 "$work/before.png" "$work/notice.png" null: 2>&1)" -gt 2000 ]
+}
+
+# F5 saves where the README says (HOME, then XDG_DATA_HOME), a new file each time even within the
+# second; the path is printed and shown, and the file verifies.
+case_replay_save() {
+    start_x 2800x1000 || return
+    mkdir -p "$work/home" "$work/xdg"
+    local env folder file
+    for env in "HOME=$work/home XDG_DATA_HOME=" "HOME=$work/home XDG_DATA_HOME=$work/xdg"; do
+        folder=$work/home/.local/share/orvo-game/replays
+        [ "${env##*=}" = "" ] || folder=$work/xdg/orvo-game/replays
+        open_game "$root" $env || return
+        bounded import -window "$id" "$work/before.png"
+        bounded xdotool windowfocus --sync "$id" key F5 key F5
+        wait_until 30 grep -q "^Replay saved: $folder/.*-2.orvr\$" "$work/stdout" || fail "$env: no second save: $(cat "$work/stdout")"
+        wait_until 30 notice_shown || fail "$env: no notice on screen"
+        quit_with Escape said
+        [ "$(ls "$folder" | wc -l)" = 2 ] || fail "$env: not two files in $folder: $(ls -R "$work/home" "$work/xdg")"
+        file=$(saved_file "$folder") && run_expecting 0 --verify "$file"
+    done
+}
+
+# A plain file where the folder should be: the reason on stderr and on screen, and the game plays on.
+case_replay_unwritable() {
+    start_x 2800x1000 || return
+    mkdir -p "$work/data" && echo not a folder >"$work/data/orvo-game"
+    open_game "$root" "XDG_DATA_HOME=$work/data" || return
+    bounded import -window "$id" "$work/before.png"
+    bounded xdotool windowfocus --sync "$id" key F5
+    wait_until 30 grep -q "^Replay not saved: $work/data/orvo-game: Not a directory" "$work/stderr" ||
+        fail "no reason on stderr: $(cat "$work/stderr")"
+    wait_until 30 notice_shown || fail "no notice on screen"
+    game_gone && fail "the game stopped"
+    drive_held Up
+}
+
+# Played back, the car moves with no key pressed; at the end the verdict is printed and the keys
+# drive on: the drive saved then holds the replay's changes and those of the keys, and verifies.
+case_replay_play() {
+    start_x 2800x1000 && open_game "$root" HOME="$work" XDG_DATA_HOME= -- --replay "$example" || return
+    bounded import -window "$id" "$work/before.png"
+    wait_until 30 ground_moved || fail "no movement without a key"
+    wait_until 60 grep -qx "Replay verified: 1200 steps, every checkpoint matches; final state $example_hash" \
+        "$work/stdout" || fail "no verdict: $(cat "$work/stdout" "$work/stderr")"
+    bounded xdotool windowfocus --sync "$id" keydown Up sleep 0.5 key F5
+    wait_until 30 grep -q '^Replay saved: ' "$work/stdout" || fail "not saved"
+    bounded xdotool windowfocus --sync "$id" keyup Up
+    quit_with Escape said
+    local file
+    file=$(saved_file "$work/.local/share/orvo-game/replays")
+    # The replay's three changes, the keys let go at its end, then Up: five.
+    [ -n "$file" ] && [ "$(change_count "$file")" = 5 ] || fail "not the keys' change after the replay's: $(cat "$work/stdout")"
+    run_expecting 0 --verify "$file"
+}
+
+# --verify: 0 and the final state for a good file, 1 and the step for a changed control, 2 and the
+# reason for a bad file; options it does not know, or without their file, in one line with 2.
+case_replay_verify() {
+    run_expecting 0 --verify "$example"
+    grep -qx "state hash: $example_hash" "$work/stdout" && grep -qx 'position: 0x1.6c7f44p+6 0x1.e7e086p+1' "$work/stdout" ||
+        fail "not the example's final state: $(cat "$work/stdout")"
+    flip_bit "$example" "$work/flipped.orvr" 34 # the change at step 1100: left and down becomes down
+    run_expecting 1 --verify "$work/flipped.orvr"
+    grep -qx 'first differing checkpoint: step 1200' "$work/stdout" || fail "no first step: $(cat "$work/stdout")"
+    head -c 40 "$example" >"$work/cut.orvr"
+    run_expecting 2 --verify "$work/cut.orvr"
+    grep -q 'cut.orvr: truncated' "$work/stderr" || fail "no reason: $(cat "$work/stderr")"
+    local args
+    for args in "--verify" "--verify $work/none.orvr" "--fast" "--replay"; do
+        run_expecting 2 $args
+        [ "$(wc -l <"$work/stderr")" = 1 ] && [ ! -s "$work/stdout" ] || fail "$args: not one line: $(cat "$work/stderr")"
+    done
+    run_expecting 0 --help
+    grep -q -- '--ghost FILE' "$work/stdout" || fail "--help does not list --ghost"
 }
 
 declare -F "case_$case" >/dev/null || { echo "program_test.sh: no case '$case'" >&2; exit 2; }
