@@ -81,7 +81,7 @@ async function reloaded() {
 async function replayed(address, seenBefore) {
     const [label] = seenBefore || await load(address);
     check(/^Replay/.test(label), `while a drive plays the label says ${label}`);
-    await until('the replay to end', () => /final state/.test(document.getElementById('replay-note-text').textContent));
+    await until('the replay to end', () => /final state|cannot be played/.test(document.getElementById('replay-note-text').textContent));
     const [after, note] = await noteAndMode();
     check(/^Live/.test(after), `after the replay the label says ${after}`);
     return [/^Replay verified/.test(note), (/final state ([0-9a-f]{16})/.exec(note) || [])[1], note];

@@ -247,7 +247,7 @@ window.orvoReplays = (function () {
         buttons.forEach((button) => { button.disabled = true; });
         showMode(0);
         if (asked && asked.error) {
-            showNote(`This ${asked.kind} link cannot be played: ${asked.error}. The game plays live.`, true);
+            showNote(`This ${asked.kind} link cannot be played: ${asked.error.replace(/\.$/, '')}. The game plays live.`, true);
         } else if (asked) {
             module.arguments = [`--${asked.kind}`, givenPath];
             module.preRun = [].concat(module.preRun || [], () => module.FS.writeFile(givenPath, asked.bytes));
