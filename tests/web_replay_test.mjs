@@ -1,15 +1,15 @@
 // The page's replays in chromium (headless) or Firefox (on an X server of its own: headless Firefox
 // has no WebGL), driven through puppeteer-core: node web_replay_test.mjs SITE BROWSER CASE MODULES.
 // The desktop game that checks the files is $ORVO_DESKTOP_GAME. Ends all it started on every way out.
-import { spawn, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
-import http from 'node:http';
-import { createRequire } from 'node:module';
 import os from 'node:os';
 import path from 'node:path';
+import { openSite } from '../tools/browser_page.mjs';
 
 const [site, browserName, testCase, modules] = process.argv.slice(2);
 const desktop = process.env.ORVO_DESKTOP_GAME;
+// Recorded with the desktop game; its link has both of base64url's own characters, - and _.
 const fixture = fs.readFileSync(new URL('data/desktop-drive.orvr', import.meta.url));
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'orvo-replay-'));
 const ends = [() => fs.rmSync(work, { recursive: true, force: true })];
@@ -30,36 +30,11 @@ const verify = (bytes) => {
 let page, origin;
 
 async function open() {
-    const server = http.createServer((request, response) => fs.readFile(path.join(site, path.normalize(
-        new URL(request.url, 'http://x').pathname)), (error, body) => response.writeHead(error ? 404 : 200).end(body)));
-    await new Promise((done) => server.listen(0, '127.0.0.1', done));
-    ends.push(() => server.close());
-    origin = `http://127.0.0.1:${server.address().port}`;
-    // Each process dies with this one, should it be killed outright.
-    const wrapper = `${work}/browser`;
-    const binary = browserName === 'firefox' ? '/usr/bin/firefox-esr' : '/usr/bin/chromium';
-    fs.writeFileSync(wrapper, `#!/bin/sh\nexec setpriv --pdeathsig KILL -- ${binary} "$@"\n`, { mode: 0o755 });
-    const env = { ...process.env };
-    if (browserName === 'firefox') {
-        const xvfb = spawn('setpriv', ['--pdeathsig', 'KILL', '--', 'Xvfb', '-displayfd', '3', '-noreset', '-nolisten', 'tcp',
-            '-screen', '0', '1400x900x24'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
-        ends.push(() => xvfb.kill('SIGKILL'));
-        env.DISPLAY = `:${await new Promise((done) => xvfb.stdio[3].once('data', (data) => done(`${data}`.trim())))}`;
-    }
-    const puppeteer = createRequire(path.join(modules, 'package.json'))('puppeteer-core');
-    const browser = await puppeteer.launch({ browser: browserName === 'firefox' ? 'firefox' : 'chrome', executablePath: wrapper, env,
-        headless: browserName !== 'firefox', defaultViewport: { width: 1280, height: 760 }, protocol: browserName === 'firefox' ? 'webDriverBiDi' : 'cdp',
-        args: browserName === 'firefox' ? [] : ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader'],
-        extraPrefsFirefox: { 'browser.download.dir': `${work}/downloads`, 'browser.download.folderList': 2, 'browser.download.useDownloadDir': true,
-            'browser.download.always_ask_before_handling_new_types': false, 'browser.download.start_downloads_in_tmp_dir': false } });
-    ends.push(() => Promise.race([browser.close(), new Promise((done) => setTimeout(done, 15000))]).finally(() => browser.process()?.kill('SIGKILL')));
-    page = (await browser.pages())[0] || await browser.newPage();
+    const opened = await openSite(site, browserName, { modules, downloads: `${work}/downloads` });
+    ends.push(opened.close);
+    ({ page, origin } = opened);
     page.on('console', (message) => check(message.type() !== 'error', `console error: ${message.text()}`));
     page.on('pageerror', (error) => check(false, `page error: ${error.message}`));
-    if (browserName !== 'firefox') {
-        const cdp = await page.createCDPSession();
-        await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: `${work}/downloads` });
-    }
 }
 
 // Opens the address and waits for the game's frames: [label, note].
