@@ -55,6 +55,7 @@ int Verify(const Replay& replay)
         PlayWhole(playback, *race.car);
         const Car& car = *race.car;
         std::printf("steps: %llu\n", static_cast<unsigned long long>(replay.stepCount));
+        std::printf("control changes: %llu\n", static_cast<unsigned long long>(replay.changeCount));
         std::printf("position: %a %a\n", static_cast<double>(car.body->spatial.position.x),
                     static_cast<double>(car.body->spatial.position.y));
         std::printf("heading: %a\n", static_cast<double>(car.body->spatial.rotation));

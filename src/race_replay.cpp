@@ -173,7 +173,7 @@ const char* DescribeReplayError(ReplayError error)
     case ReplayError::kOtherModel:
         return "the replay was driven with another car model, which would replay it differently";
     case ReplayError::kBadCheckpointInterval:
-        return "the replay's checkpoint interval is zero";
+        return "the replay's checkpoint interval is not between 1 and 1000 steps";
     case ReplayError::kBadStart:
         return "the replay's start position or heading is not a finite number";
     case ReplayError::kBadVarint:
@@ -278,8 +278,10 @@ ReplayError ParseReplay(const uint8_t* data, size_t size, Replay& out)
     if (!std::isfinite(replay.startX) || !std::isfinite(replay.startY) || !std::isfinite(replay.startHeading)) {
         return ReplayError::kBadStart;
     }
+    // At most 1000 steps between checkpoints, each of 8 bytes: a file asks for at most 125 steps
+    // of work per byte, so that no small file can keep a player busy for hours.
     replay.checkpointInterval = LoadU32(data + 24);
-    if (replay.checkpointInterval == 0) {
+    if (replay.checkpointInterval == 0 || replay.checkpointInterval > kReplayCheckpointInterval) {
         return ReplayError::kBadCheckpointInterval;
     }
 

@@ -22,6 +22,7 @@ constexpr uint16_t kReplayStepMs = 3;
 // Changes whenever the car model's arithmetic does: it is the upper half of the golden drive's
 // final state hash, which a test ties to it, so a file of another model is refused by name.
 constexpr uint32_t kReplayModelId = 0xf4965e29u;
+// The interval the recorder writes, and the longest a reader accepts.
 constexpr uint32_t kReplayCheckpointInterval = 1000;
 // 2^31 steps are 74 days of driving: any count beyond is a damaged or hostile file.
 constexpr uint64_t kReplayMaxSteps = uint64_t{1} << 31;

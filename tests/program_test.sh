@@ -344,19 +344,6 @@ case_no_sound() {
 # Replays. The worked example of docs/replay-format.md: 1,200 steps from (10, -4), ending in this hash.
 example=$root/tests/replay-corpus/worked-example.orvr example_hash=162648a44248ec9a
 
-# The number of control changes in replay file $1 (the second varint after the 28-byte header).
-change_count() {
-    /usr/bin/python3 -c 'import sys
-b, at = open(sys.argv[1], "rb").read(), 28
-def varint():
-    global at
-    value = shift = 0
-    while True:
-        value, shift, at = value | (b[at] & 127) << shift, shift + 7, at + 1
-        if b[at - 1] < 128: return value
-varint(); print(varint())' "$1"
-}
-
 # Writes to $2 replay file $1 with the lowest bit of its byte $3 flipped and the CRC-32 put right.
 flip_bit() {
     /usr/bin/python3 -c 'import sys, zlib, struct
@@ -383,7 +370,7 @@ notice_shown() {
 case_replay_save() {
     start_x 2800x1000 || return
     mkdir -p "$work/home" "$work/xdg"
-    local env folder file
+    local env folder
     for env in "HOME=$work/home XDG_DATA_HOME=" "HOME=$work/home XDG_DATA_HOME=$work/xdg"; do
         folder=$work/home/.local/share/orvo-game/replays
         [ "${env##*=}" = "" ] || folder=$work/xdg/orvo-game/replays
@@ -394,7 +381,7 @@ case_replay_save() {
         wait_until 30 notice_shown || fail "$env: no notice on screen"
         quit_with Escape said
         [ "$(ls "$folder" | wc -l)" = 2 ] || fail "$env: not two files in $folder: $(ls -R "$work/home" "$work/xdg")"
-        file=$(saved_file "$folder") && run_expecting 0 --verify "$file"
+        run_expecting 0 --verify "$(saved_file "$folder")"
     done
 }
 
@@ -424,11 +411,9 @@ case_replay_play() {
     wait_until 30 grep -q '^Replay saved: ' "$work/stdout" || fail "not saved"
     bounded xdotool windowfocus --sync "$id" keyup Up
     quit_with Escape said
-    local file
-    file=$(saved_file "$work/.local/share/orvo-game/replays")
     # The replay's three changes, the keys let go at its end, then Up: five.
-    [ -n "$file" ] && [ "$(change_count "$file")" = 5 ] || fail "not the keys' change after the replay's: $(cat "$work/stdout")"
-    run_expecting 0 --verify "$file"
+    run_expecting 0 --verify "$(saved_file "$work/.local/share/orvo-game/replays")"
+    grep -qx 'control changes: 5' "$work/stdout" || fail "not the keys' change after the replay's: $(cat "$work/stdout")"
 }
 
 # --verify: 0 and the final state for a good file, 1 and the step for a changed control, 2 and the

@@ -2,6 +2,7 @@
 // replayed to the same bits, a replay and a ghost played in the race, and every kind of bad file.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 
 #include "race_control.h"
@@ -41,11 +42,14 @@ static Replay Parse(const Bytes& bytes)
     return replay;
 }
 
+static Replay Example() { return Parse(Join({kHeader, kCounts, kChanges, kCheckpoints, kCrc})); }
+
 class ReplayTest : public testing::Test {
 protected:
     static void SetUpTestSuite() { orvo::Init(); }
     static void TearDownTestSuite() { orvo::Exit(); }
     static bool SameState(const Car& a, const Car& b) { return HashCarState(a) == HashCarState(b); }
+    void Hold(unsigned d) { race.keyLeft = d & 1, race.keyRight = d & 2, race.keyUp = d & 4, race.keyDown = d & 8; }
     orvo::Game game{8, 3};
     RaceState race{&game};
 };
@@ -70,17 +74,11 @@ TEST_F(ReplayTest, WorkedExampleReadsAndReplaysToItsFiguresAndWritesBackToItsByt
     const Car& car = *race.car;
     EXPECT_TRUE(playback.Matches());
     EXPECT_EQ(FormatStateHash(playback.finalHash), "162648a44248ec9a");
-    const float figures[] = {car.body->spatial.position.x,
-                             car.body->spatial.position.y,
-                             car.body->spatial.rotation,
-                             car.velocity.x,
-                             car.velocity.y,
-                             car.angularVelocity};
-    const float expected[] = {0x1.6c7f44p+6f, 0x1.e7e086p+1f, -0x1.53ccc6p+1f,
-                              0x1.125884p+3f, 0x1.10952ap+4f, 0x1.65b6a4p+0f};
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(figures[i], expected[i]) << i;
-    }
+    char figures[200];
+    std::snprintf(figures, sizeof figures, "%a %a %a %a %a %a", car.body->spatial.position.x,
+                  car.body->spatial.position.y, car.body->spatial.rotation, car.velocity.x, car.velocity.y,
+                  car.angularVelocity);
+    EXPECT_STREQ(figures, "0x1.6c7f44p+6 0x1.e7e086p+1 -0x1.53ccc6p+1 0x1.125884p+3 0x1.10952ap+4 0x1.65b6a4p+0");
     EXPECT_EQ(SerializeReplay(replay), file);
 }
 
@@ -90,17 +88,13 @@ TEST_F(ReplayTest, GoldenDriveReplaysToTheGoldenHash)
 {
     const std::pair<uint8_t, int> script[] = {{4, 900}, {6, 400}, {5, 300}, {1, 250},
                                               {2, 200}, {8, 600}, {9, 300}, {0, 400}};
-    ReplayRecorder recorder(0.0f, 0.0f, 0.0f);
     for (const auto& [directions, steps] : script) {
+        Hold(directions);
         for (int step = 0; step < steps; ++step) {
-            recorder.BeforeStep(directions);
-            race.car->OnStepPhysicsTime(GetControlVector(directions));
-            if (recorder.AfterStepNeedsHash()) {
-                recorder.AddCheckpoint(HashCarState(*race.car));
-            }
+            race.OnStepPhysicsTime();
         }
     }
-    const Bytes file = SerializeReplay(recorder.Finish(HashCarState(*race.car)));
+    const Bytes file = SerializeReplay(race.GetRecordedDrive());
     Car replayed(&game, &race, Vector2(), 0.0f);
     ReplayPlayback playback(Parse(file));
     PlayWhole(playback, replayed);
@@ -116,8 +110,7 @@ TEST_F(ReplayTest, RandomDriveOf100000StepsReadBackReplaysToTheSameStateAndCheck
     for (int step = 0, next = 0; step < 100000; ++step) {
         if (step == next) {
             next += 30 + static_cast<int>(random() % 271);
-            const unsigned keys = random();
-            race.keyLeft = keys & 1, race.keyRight = keys & 2, race.keyUp = keys & 4, race.keyDown = keys & 8;
+            Hold(random());
         }
         race.OnStepPhysicsTime();
     }
@@ -154,7 +147,7 @@ TEST_F(ReplayTest, ReplayPlaysInTheRaceThenTheKeysTakeOverAndTheWholeDriveIsReco
 {
     int ended = 0;
     race.onReplayEnded = [&](const ReplayPlayback& playback) { ended += playback.Matches() ? 1 : 100; };
-    race.StartReplay(Parse(Join({kHeader, kCounts, kChanges, kCheckpoints, kCrc})));
+    race.StartReplay(Example());
     race.keyDown = true; // ignored while the replay plays
     for (int step = 0; step < 1200; ++step) {
         EXPECT_EQ(race.GetMode(), 1);
@@ -168,7 +161,7 @@ TEST_F(ReplayTest, ReplayPlaysInTheRaceThenTheKeysTakeOverAndTheWholeDriveIsReco
     }
     const Replay whole = race.GetRecordedDrive();
     EXPECT_EQ(whole.stepCount, 1500u);
-    EXPECT_EQ(whole.checkpoints[0], Parse(Join({kHeader, kCounts, kChanges, kCheckpoints, kCrc})).checkpoints[0]);
+    EXPECT_EQ(whole.checkpoints[0], Example().checkpoints[0]);
     Car replayed(&game, &race, Vector2(), 0.0f);
     ReplayPlayback playback(whole);
     PlayWhole(playback, replayed);
@@ -177,7 +170,7 @@ TEST_F(ReplayTest, ReplayPlaysInTheRaceThenTheKeysTakeOverAndTheWholeDriveIsReco
 
 TEST_F(ReplayTest, GhostDrivesItsFileBesideTheCarThatTheKeysDrive)
 {
-    race.StartGhost(Parse(Join({kHeader, kCounts, kChanges, kCheckpoints, kCrc})));
+    race.StartGhost(Example());
     EXPECT_EQ(race.GetMode(), 2);
     for (int step = 0; step < 1200; ++step) {
         race.OnStepPhysicsTime();
@@ -188,12 +181,16 @@ TEST_F(ReplayTest, GhostDrivesItsFileBesideTheCarThatTheKeysDrive)
     EXPECT_EQ(race.car->body->spatial.position.y, -4.0f);
 }
 
-// Left+Down at step 1100 made Down alone, after the first checkpoint: the final one differs.
-TEST_F(ReplayTest, ChangeFlippedAfterTheFirstCheckpointIsFoundAtTheNextCheckpoint)
+// A change's directions flipped, its checksum put right: the first checkpoint after it differs.
+TEST_F(ReplayTest, FlippedChangeIsFoundAtTheFirstCheckpointAfterIt)
 {
-    ReplayPlayback playback(Parse(WithCrc(Join({kHeader, kCounts, {0x04, 0xc6, 0x70, 0x88, 0x19}, kCheckpoints}))));
-    PlayWhole(playback, *race.car);
-    EXPECT_EQ(playback.firstMismatchStep, 1200);
+    // Up at step 0 becomes Up+Left; Left+Down at step 1100 becomes Down alone.
+    for (const auto& [changes, step] : {std::pair<Bytes, int>{{0x05, 0xc6, 0x70, 0x89, 0x19}, 1000},
+                                        std::pair<Bytes, int>{{0x04, 0xc6, 0x70, 0x88, 0x19}, 1200}}) {
+        ReplayPlayback playback(Parse(WithCrc(Join({kHeader, kCounts, changes, kCheckpoints}))));
+        PlayWhole(playback, *race.car);
+        EXPECT_EQ(playback.firstMismatchStep, step);
+    }
 }
 
 TEST(ReplayFile, BadFilesGiveTheirNamedErrors)
@@ -228,6 +225,8 @@ TEST(ReplayFile, BadFilesGiveTheirNamedErrors)
         {"NaN start", WithCrc(Join({header(12, {0, 0, 0xc0, 0x7f}), kCounts, kChanges, kCheckpoints})),
          ReplayError::kBadStart},
         {"no interval", WithCrc(Join({header(24, {0, 0}), kCounts, kChanges, kCheckpoints})),
+         ReplayError::kBadCheckpointInterval},
+        {"1001 steps between checkpoints", WithCrc(Join({header(24, {0xe9}), kCounts, kChanges, kCheckpoints})),
          ReplayError::kBadCheckpointInterval},
         {"2^40 steps", WithCrc(Join({kHeader, twoTo40, {3}, kChanges, kCheckpoints})), ReplayError::kTooManySteps},
         {"2^40 changes", WithCrc(Join({kHeader, {0xb0, 0x09}, twoTo40, kChanges, kCheckpoints})),
