@@ -11,8 +11,9 @@ window.orvoReplays = (function () {
     // Where the game finds the drive it is given, and where it writes the one asked for.
     const givenPath = '/given' + extension;
     const savedPath = '/saved' + extension;
-    // Firefox keeps addresses up to 1 MB and chromium up to 2 MB: a file of 700 KB (hours of
-    // driving) is 933,334 characters of base64url, and the page opens every file through its link.
+    // The page opens every file through its link, and browsers cap an address's length (by
+    // default 1 MB in Firefox, 2 MB in chromium): a file of 700 KB, hours of driving, is 955,734
+    // characters of base64url.
     const maxFileBytes = 700 * 1024;
     const kinds = { r: 'replay', g: 'ghost' };
     const modeNames = ['Live: you drive', 'Replay: a recorded drive plays', 'Ghost: you race a recorded drive'];
