@@ -27,19 +27,25 @@ orvo_install_packages() {
         "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# What it takes to build and run the game.
-ORVO_BUILD_PACKAGES=(cmake make g++ pkg-config libsdl2-dev libsdl2-image-dev)
+# What it takes to build and run the game; dpkg-dev gives the release build Debian's hardening
+# flags (dpkg-buildflags).
+ORVO_BUILD_PACKAGES=(cmake make g++ pkg-config libsdl2-dev libsdl2-image-dev dpkg-dev)
 # What making the Debian package needs beside: dpkg-shlibdeps and dpkg-deb, and `file`, with which
 # CPack picks out the programs whose libraries dpkg-shlibdeps turns into dependencies.
 ORVO_PACKAGE_PACKAGES=(dpkg-dev file)
+# What checks the package as Debian would: lintian, hardening-check (in devscripts), appstreamcli
+# (in appstream) for the metainfo, and man-db, which finds the installed manual page.
+ORVO_PACKAGE_CHECK_PACKAGES=(lintian devscripts appstream man-db)
 # What the test suite needs beside: GoogleTest, a virtual X server and a window manager (and
 # Python's X library for a window manager of the tests' own), the tools that press keys, find
 # windows and take screenshots of the real program, those that check the installed game's desktop
-# entry and package, the formatter, git (which lists the files to check), sox (which measures the
-# recorded sound), setpriv and awk, which a bare Debian has today but need not keep, and the font and
-# the TrueType reader from which the image generator (built with the tests) bakes the text's glyphs.
+# entry and package (and Debian's checks of the package), the formatter, git (which lists the files
+# to check), sox (which measures the recorded sound), setpriv and awk, which a bare Debian has today
+# but need not keep, and the font and the TrueType reader from which the image generator (built
+# with the tests) bakes the text's glyphs.
 ORVO_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox python3-xlib desktop-file-utils
-    "${ORVO_PACKAGE_PACKAGES[@]}" clang-format git util-linux mawk sox libstb-dev fonts-dejavu-core)
+    "${ORVO_PACKAGE_PACKAGES[@]}" "${ORVO_PACKAGE_CHECK_PACKAGES[@]}" clang-format git util-linux mawk sox
+    libstb-dev fonts-dejavu-core)
 # What fuzzing the replay reader needs (scripts/fuzz): clang with libFuzzer and the sanitizers' runtimes.
 ORVO_FUZZ_PACKAGES=(clang libclang-rt-14-dev libfuzzer-14-dev)
 # What the browser build needs (scripts/web): the WebAssembly compiler, dpkg-source to unpack the

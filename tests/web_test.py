@@ -106,6 +106,9 @@ def case_page(driver):
     frames = game(driver, "frames")
     display_frames(driver, 30)
     check(game(driver, "frames") == frames, f"frames went on after the end: {frames}, then {game(driver, 'frames')}")
+    # The page's link to the licences: the game's own, and the notices of the font, SDL and stb.
+    notices = driver.execute_script("return fetch(document.querySelector('a[href=\"licenses.txt\"]').href).then(r => r.text())")
+    check(all(name in notices for name in ("Orvo game authors", "Bitstream", "Sam Lantinga", "Sean Barrett")), "no licences linked")
     errors = [entry["message"] for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
     check(not errors, f"console errors: {errors}")
 
