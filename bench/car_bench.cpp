@@ -11,8 +11,10 @@
 #include <random>
 #include <vector>
 
+#include "orvo/draw.h"
 #include "race.h"
 #include "race_control.h"
+#include "race_instruments.h"
 
 using orvo::Vector2;
 
@@ -204,6 +206,45 @@ void VerifyTenMinuteDrive(benchmark::State& state)
     state.counters["matches"] = matches ? 1 : 0;
 }
 BENCHMARK(VerifyTenMinuteDrive)->Unit(benchmark::kMillisecond);
+// One frame drawn on the software renderer, as the game's loop draws it (clear, draw, present),
+// during the drift: the scene alone (argument 0), and with the instruments over it (1), their
+// history full. The difference is the instruments' cost per frame; "drawCalls" counts the calls
+// the engine hands SDL per frame.
+void RaceFrame(benchmark::State& state)
+{
+    race->keyUp = true;
+    race->keyRight = true;
+    drifting.ApplyTo(*race->car);
+    for (int step = 0; step < 2000; ++step) {
+        race->OnStepPhysicsTime();
+    }
+    race->instruments->shown = state.range(0) != 0;
+    SDL_Renderer* renderer = orvo::GetSDLRenderer();
+    const long callsBefore = orvo::GetDrawCallCount();
+    const long allocationsBefore = allocationCount;
+    for (auto _ : state) {
+        SDL_RenderClear(renderer);
+        race->OnStepGraphicsTime();
+        SDL_RenderPresent(renderer);
+    }
+    ReportAllocations(state, allocationsBefore);
+    state.counters["drawCalls"] = benchmark::Counter(static_cast<double>(orvo::GetDrawCallCount() - callsBefore),
+                                                     benchmark::Counter::kAvgIterations);
+    race->instruments->shown = false;
+    race->keyUp = false;
+    race->keyRight = false;
+}
+BENCHMARK(RaceFrame)->Arg(0)->Arg(1)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+
+// What the instruments add to each physics step while hidden or shown: keeping the step's values.
+void InstrumentsRecordPerStep(benchmark::State& state)
+{
+    for (auto _ : state) {
+        race->instruments->Record(*race->car);
+    }
+    benchmark::DoNotOptimize(race->instruments->GetSample(0));
+}
+BENCHMARK(InstrumentsRecordPerStep);
 
 // ---------------------------------------------------------------------------------------------
 // The floor: the library calls one step makes in this state, and nothing else.

@@ -5,10 +5,12 @@
 // part of the result. Build without fused multiply-add (-ffp-contract=off).
 #include "race.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "race_control.h"
+#include "race_instruments.h"
 #include "race_touch.h"
 
 using orvo::Vector2;
@@ -209,6 +211,7 @@ WheelStep SteerAndCorner(Car& car, const Vector2& control, int stepMs)
 
     // The nose's direction: (0, -1) turned by the heading, rounded to float.
     const Vector2 forward(static_cast<float>(sinHeading), static_cast<float>(-cosHeading));
+    car.lastStep.forward = forward;
     const Magnitude carSpeed = Measure(car.velocity);
     const Vector2 travelDirection = GetTravelDirection(car.velocity, carSpeed, forward);
 
@@ -272,6 +275,7 @@ void DriveAndIntegrate(Car& car, const Vector2& control, const WheelStep& wheels
     for (int i = 0; i < kWheels; ++i) {
         car.lastStep.lateralForces[i] = wheels.lateralForces[i];
         car.lastStep.wheelSpeeds[i] = wheels.speeds[i].length;
+        car.lastStep.slipAngles[i] = wheels.slipAngles[i];
     }
 
     // The forces come from values fixed before the loop; each wheel's share is rounded into the
@@ -285,6 +289,8 @@ void DriveAndIntegrate(Car& car, const Vector2& control, const WheelStep& wheels
         const float longitudinalSlip = static_cast<float>(difference.x * c - difference.y * s);
         const float tractionForce =
             GetPacejkaForce(longitudinalSlip, kTractionStiffness, kTractionScale, kTractionExponent);
+        car.lastStep.longitudinalSlips[i] = longitudinalSlip;
+        car.lastStep.tractionForces[i] = tractionForce;
         newVelocity += wheels.facings[i] * tractionForce * 0.25f * 15.0f * static_cast<float>(stepMs) * 0.001f;
     }
     car.velocity = newVelocity;
@@ -318,6 +324,10 @@ float GetCorneringPeakForce()
         kCorneringStiffness, kCorneringScale, kCorneringExponent);
     return peak;
 }
+
+TyreCurve GetCorneringCurve() { return TyreCurve{kCorneringStiffness, kCorneringScale, kCorneringExponent}; }
+
+TyreCurve GetTractionCurve() { return TyreCurve{kTractionStiffness, kTractionScale, kTractionExponent}; }
 
 // ---------------------------------------------------------------------------------------------
 // Car
@@ -367,8 +377,11 @@ Car::~Car()
 void Car::OnStepPhysicsTime(const orvo::Vector2& control)
 {
     const int stepMs = game->physicsStepMs;
+    const Vector2 velocityBefore = velocity;
+    lastStep.control = control;
     const WheelStep wheels = SteerAndCorner(*this, control, stepMs);
     DriveAndIntegrate(*this, control, wheels, stepMs);
+    lastStep.velocityChange = velocity - velocityBefore;
 }
 
 void Car::Draw(const orvo::Camera& camera, const orvo::Vector2& shadeOffset)
@@ -431,6 +444,9 @@ RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
     hud = new orvo::Sprite(nullptr);
     hud->LoadFile("res/gfx/hud.png", orvo::FILTER_LINEAR);
     const orvo::Viewport& viewport = game->viewport;
+    // The image is stretched over the viewport: its frame's corners scale as the whole does.
+    hudScale = std::min(static_cast<float>(viewport.w) / hud->spatial.size.x,
+                        static_cast<float>(viewport.h) / hud->spatial.size.y);
     hud->spatial.position = Vector2(static_cast<float>(viewport.w / 2), static_cast<float>(viewport.h / 2));
     hud->spatial.size = Vector2(static_cast<float>(viewport.w), static_cast<float>(viewport.h));
 
@@ -449,6 +465,7 @@ RaceState::RaceState(orvo::Game* game) : orvo::State(game), world(nullptr)
     car = new Car(game, this, Vector2(0.0f, 0.0f), 0.0f);
     touch = new TouchControls(viewport);
     font.LoadFile("res/gfx/font.png");
+    instruments = new Instruments(viewport, game->physicsStepMs);
 }
 
 RaceState::~RaceState()
@@ -471,6 +488,7 @@ RaceState::~RaceState()
     delete ghostPlayback;
     // A drive saved just before quitting is still written, and said.
     FinishSaves(true);
+    delete instruments;
 }
 
 void RaceState::OnActivate() { orvo::SetAudioSource(&RaceSound::Fill, &sound); }
@@ -537,6 +555,9 @@ void RaceState::OnKeyDown(SDL_Keysym keysym)
     } else if (keysym.sym == SDLK_m && !muteKeyHeld) {
         muteKeyHeld = true;
         sound.ToggleMuted();
+    } else if (keysym.sym == SDLK_i && !instrumentsKeyHeld) {
+        instrumentsKeyHeld = true;
+        instruments->Toggle();
     }
 #ifndef __EMSCRIPTEN__
     // In the browser the page saves the drive, as a download.
@@ -552,6 +573,8 @@ void RaceState::OnKeyUp(SDL_Keysym keysym)
         *flag = false;
     } else if (keysym.sym == SDLK_m) {
         muteKeyHeld = false;
+    } else if (keysym.sym == SDLK_i) {
+        instrumentsKeyHeld = false;
     }
 }
 
@@ -560,6 +583,8 @@ void RaceState::OnControllerButtonDown(SDL_ControllerButtonEvent event)
     SetButton(gamepads, event, true);
     if (event.button == SDL_CONTROLLER_BUTTON_Y) {
         sound.ToggleMuted();
+    } else if (event.button == SDL_CONTROLLER_BUTTON_X) {
+        instruments->Toggle();
     }
 }
 
@@ -667,6 +692,7 @@ void RaceState::OnStepPhysicsTime()
     }
     // Only the driven car is heard.
     sound.SetInput(car->GetSoundInput());
+    instruments->Record(*car);
 
     // Where the car will be half a second from now; the camera trails the mean of the last
     // 600 ms of these points.
@@ -719,7 +745,8 @@ void RaceState::OnStepGraphicsTime()
         ghost->Draw(camera, Vector2(0.15f, 0.1f));
     }
     car->Draw(camera, Vector2(0.15f, 0.1f));
-    hud->Draw();
+    DrawOverlay();
+    instruments->Draw(*car);
     touch->Draw();
     FinishSaves(false);
     DrawNotices();
@@ -838,3 +865,7 @@ void RaceState::DrawNotices()
     noticeBackground.Draw();
     noticeText.Draw();
 }
+
+// Nearly two thirds of the image is its transparent middle: drawn whole, it would fill that many
+// pixels for nothing, a frame's worth of work where the drawing is done in software.
+void RaceState::DrawOverlay() const { hud->DrawNineSlice(kHudFrame, hudScale); }

@@ -17,6 +17,7 @@
 #include "race_replay.h"
 #include "race_sound.h"
 
+class Instruments;
 class RaceState;
 class ReplayPlayback;
 class TouchControls;
@@ -26,6 +27,17 @@ class TouchControls;
 float GetPacejkaForce(float slip, float stiffness, float scale, float exponent);
 // The largest force of the car's cornering curve, reached at a slip angle of about 1.07 rad.
 float GetCorneringPeakForce();
+
+// The constants that shape one of the car's tyre curves, as GetPacejkaForce takes them.
+struct TyreCurve {
+    float stiffness;
+    float scale;
+    float exponent;
+};
+// The car's own curves: cornering force against slip angle (radians), traction force against the
+// longitudinal slip (units per second).
+TyreCurve GetCorneringCurve();
+TyreCurve GetTractionCurve();
 
 // The one simulated vehicle. Its position and heading are those of its body sprite, which hangs
 // under the race's world node. Wheels are indexed 0 front-left, 1 front-right, 2 rear-right,
@@ -52,13 +64,23 @@ public:
     orvo::Sprite* blueDot = nullptr; // stays at the world origin
     bool drawMarkers = true;         // the two dots; a ghost car leaves them out
 
-    // What the last step computed that the car's sound is made from. The model never reads it.
+    // What the last step computed that the car's sound and the instruments are made from. The
+    // model never reads it.
     struct StepValues {
         float rollingSpeeds[4] = {}; // each wheel's rolling speed along its facing, negative backward
         float lateralForces[4] = {}; // from the cornering curve at each wheel's slip angle
         float wheelSpeeds[4] = {};   // of the contact points
         bool braking = false;        // the pedal down while the car still rolls forward
         bool reversing = false;      // the pedal down, driving backward
+
+        // For the instruments. The longitudinal slip is the traction curve's input: the driven or
+        // braked rolling velocity less the wheel's own, along its facing.
+        float slipAngles[4] = {};        // each wheel's, folded into [-pi/2, pi/2]
+        float longitudinalSlips[4] = {}; // units per second
+        float tractionForces[4] = {};    // from the traction curve at that slip
+        orvo::Vector2 control;           // the command the step was given
+        orvo::Vector2 forward;           // the nose's direction the step used
+        orvo::Vector2 velocityChange;    // the car's velocity after the step less before it
     } lastStep;
 
     Car(const orvo::Game* game, const RaceState* race, const orvo::Vector2& position, float heading);
@@ -123,6 +145,7 @@ public:
     orvo::SpatialNode world;
     std::list<orvo::Vector2> cameraTargets; // oldest first, at most 600 ms of steps
     orvo::Sprite* hud = nullptr;            // owned, like the tiles and the car
+    float hudScale = 1.0f;                  // viewport pixels per pixel of the overlay image
     Car* car = nullptr;
     int tileSize = 18;
     int gridColumns = 6;
@@ -148,6 +171,10 @@ public:
     orvo::Font font;
     orvo::TextBatch noticeText{&font};
     orvo::ShapeBatch noticeBackground;
+
+    // Owned; I or a controller's X shows and hides them, I once per press as M does.
+    Instruments* instruments = nullptr;
+    bool instrumentsKeyHeld = false;
 
     explicit RaceState(orvo::Game* game);
     ~RaceState() override;
@@ -175,6 +202,16 @@ public:
     orvo::Vector2 GetControl() const;
     // Lays the tiles out around the camera on the fixed world lattice.
     void OrderGrid();
+    // The overlay frame over the whole viewport, its transparent middle left undrawn.
+    void DrawOverlay() const;
+
+    // The frame of the overlay image (res/gfx/hud.png, 640 x 360). Its middle is fully
+    // transparent with a pixel to spare all round, so that the scaled image's filtering brings
+    // nothing of the frame into it; the largest such middle leaves 61 and 42 pixels each side.
+    // Taken up to 64 and 48, the pieces' edges land on whole pixels at every scale in eighths
+    // (full screen at 1.25 or 1.5 times), where the software renderer, which places each piece at
+    // whole pixels, then draws no seam.
+    static constexpr orvo::NineSliceInsets kHudFrame{64, 48, 64, 48};
 
     // Plays `replay` from its first step (the car starts where it started); the devices take over
     // at its end. Before the first step only.

@@ -1,10 +1,11 @@
 // Game controllers as the race sees them, from SDL's virtual controller through the engine's event
 // handling: each control gives the control vector of its key, dead zones give nothing, controllers
-// and keys combine, a controller pulled out lets go, Back quits and Y mutes.
+// and keys combine, a controller pulled out lets go, Back quits, Y mutes and X shows the instruments.
 #include <gtest/gtest.h>
 
 #include "orvo/orvo.h"
 #include "race.h"
+#include "race_instruments.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ TEST_F(ControllerTest, EachControlGivesItsKeysVectorAndNothingInsideTheDeadZone)
         EXPECT_EQ(Control(), Vec(0, 0)) << "released " << button;
     }
     EXPECT_TRUE(race->sound.IsMuted()) << "Y pressed once mutes";
+    EXPECT_TRUE(race->instruments->shown) << "X pressed once shows the instruments";
     // The device's triggers run from -32768 at rest to 32767; SDL reports them as 0 to 32767.
     const struct {
         int axis;

@@ -74,7 +74,8 @@ open_game() {
 # Waits up to $1 seconds for the game to end and sets status (137: still running, so killed).
 wait_for_exit() { wait_until "$1" game_gone || kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; status=$?; }
 
-bounded() { timeout 15 "$@" || fail "failed or stuck: $*"; }
+# A screenshot of the window has taken over 15 s beside busy loops on a loaded 2-core machine.
+bounded() { timeout 60 "$@" || fail "failed or stuck: $*"; }
 
 # Ends the game with key $1 pressed in its window: status 0 within 10 s, and (unless $2 is "said")
 # nothing on stdout.
@@ -144,9 +145,10 @@ case_quit_keys() { start_x 2800x1000 && for key in Escape F12; do open_game && q
 # Closing the window is the window manager's doing: openbox closes the focused window on Alt+F4.
 case_window_close() { start_x 2800x1000 && start_wm && open_game && quit_with alt+F4; }
 
+# SIGTERM ends the running game by the signal (143), once its loop has torn it down.
 case_sigterm() {
     start_x 2800x1000 && open_game && kill -TERM "$pid" && wait_for_exit 10 || return
-    [ "$status" = 0 ] || fail "SIGTERM ended the game with status $status, not 0"
+    [ "$status" = 143 ] || fail "SIGTERM ended the game with status $status, not 143 (137: still running, killed)"
 }
 
 # Under a window manager that never shows the window, the game waits inside SDL for it to be
@@ -286,30 +288,34 @@ case_full_screen() {
     quit_with Escape
 }
 
-# Starts the game from the project root with no display to reach, and SDL_VIDEODRIVER=$1 if given.
+# Starts the game from the project root with no display to reach, SDL_VIDEODRIVER=$1 if given, and
+# environment changes ${@:2}.
 start_headless() {
-    (unset DISPLAY WAYLAND_DISPLAY SDL_VIDEODRIVER && exec env ${1:+SDL_VIDEODRIVER=$1} \
+    (unset DISPLAY WAYLAND_DISPLAY SDL_VIDEODRIVER && exec env ${1:+SDL_VIDEODRIVER=$1} "${@:2}" \
         setpriv --pdeathsig KILL -- "$game" >"$work/stdout" 2>"$work/stderr") &
     pid=$! started+=($!)
 }
 
-# True once SDL has started in the game and catches SIGTERM (bit 15 of the caught-signal mask). The
-# shell that starts the game catches it too, until it has become the game.
-catches_sigterm() {
-    [ "$(readlink "/proc/$pid/exe")" = "$game" ] &&
-        (( 0x$(awk '/SigCgt/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0) & 0x4000 ))
-}
+# True once the started process is the game (the shell before it has traps of this script's).
+runs_the_game() { [ "$(readlink "/proc/$pid/exe")" = "$game" ]; }
 
 # With no display at all the game says so and stops, rather than run unseen; SDL's offscreen driver
-# asked for by name still runs it: SIGTERM, once SDL catches it, ends the main loop with status 0.
+# asked for by name still runs it, as its sound shows: SDL's disk driver writes it in real time,
+# once the window, the renderer and the sound have started. SIGTERM ends it with 143 at whatever
+# moment it comes: as soon as the game runs (the loader, the start-up), or once it plays.
 case_no_display() {
     start_headless && wait_for_exit 30
     [ "$status" = 134 ] && grep -q '^SDL_Init error: no display was found' "$work/stdout" ||
         fail "no display: status $status (not 134), stdout '$(cat "$work/stdout")'"
-    start_headless offscreen
-    wait_until 60 catches_sigterm && kill -TERM "$pid"
-    wait_for_exit 30
-    [ "$status" = 0 ] || fail "offscreen: status $status, not 0: $(cat "$work/stdout" "$work/stderr")"
+    local sound=(SDL_AUDIODRIVER=disk "SDL_DISKAUDIOFILE=$work/sound.raw")
+    start_headless offscreen "${sound[@]}" && wait_until 30 runs_the_game && kill -TERM "$pid" && wait_for_exit 30
+    [ "$status" = 143 ] || fail "offscreen, SIGTERM at once: status $status, not 143"
+    rm -f "$work/sound.raw"
+    start_headless offscreen "${sound[@]}"
+    wait_until 60 sound_grows_to 38400 || fail "offscreen: no sound within 60 s: $(cat "$work/stdout" "$work/stderr")"
+    kill -TERM "$pid" && wait_for_exit 30
+    [ "$status" = 143 ] && [ ! -s "$work/stdout" ] ||
+        fail "offscreen, SIGTERM once playing: status $status, not 143: $(cat "$work/stdout" "$work/stderr")"
 }
 
 # Stopped for a second, the game owes some 330 physics steps when it goes on: it catches up and
@@ -348,6 +354,26 @@ case_sound() {
     echo "rms, rough Hz, 1-3 kHz rms, peak; parked, Up, turning, after M: $stats"
     awk '{ exit !($1 > 0.01 && $1 < 0.1 && $5 > 1.5 * $1 && $6 > 1.5 * $2 && $11 > 0.02 && $11 > 5 * $7 && $16 == 0) }' \
         <<<"$stats" || fail "not: parked quiet, Up louder and higher, a squeal turning, silence after M"
+}
+
+# I shows the instruments over the parked car's still picture, and I again takes them away: the
+# picture changes, then is what it was. `shows OP N`: the pixels of a new screenshot that differ from
+# off.png compare with N as OP says; sets seen.
+shows() {
+    seen=$(timeout 60 import -window "$id" "$work/now.png" 2>&1 && compare -metric AE -fuzz 2% "$work/now.png" "$work/off.png" null: 2>&1)
+    [ "$seen" "$1" "$2" ] 2>/dev/null
+}
+# True once two screenshots in a row are the same: the picture has settled into off.png.
+settled() { cp "$work/now.png" "$work/off.png" 2>/dev/null; shows -eq 0; }
+case_instruments() {
+    local seen
+    start_x 2800x1000 && open_game || return
+    wait_until 120 settled || fail "the parked car's picture does not keep still: $seen"
+    bounded xdotool windowfocus --sync "$id" key i
+    wait_until 120 shows -gt 50000 || fail "I: not the panels, but $seen pixels changed"
+    bounded xdotool windowfocus --sync "$id" key i
+    wait_until 120 shows -eq 0 || fail "I again: $seen pixels still differ"
+    quit_with Escape
 }
 
 # An audio driver that cannot open here: one line on stderr says so, and the game plays on.

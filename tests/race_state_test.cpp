@@ -2,6 +2,8 @@
 // the tile lattice, and the car as built and as placed for drawing.
 #include <gtest/gtest.h>
 
+#include <SDL_image.h>
+
 #include "orvo/orvo.h"
 #include "race.h"
 
@@ -101,4 +103,48 @@ TEST_F(RaceStateTest, CarHasTyresAtItsCornersShowingTheWheelAngleAndItsShadowBes
     EXPECT_TRUE(Is(shade.position, 5.0f + 0.15f, -3.0f + 0.1f));
     EXPECT_TRUE(Is(shade.size, 3.0f * 1.2f, 1.5f * 1.2f));
     EXPECT_EQ(shade.rotation, 0.7f);
+}
+
+// The overlay's frame leaves out only what is transparent: the middle of the image, with a pixel to
+// spare all round, has no alpha at all, and the frame drawn over the ground looks as the whole
+// image drawn there did, in the window and in full-screen windows with bars above or beside.
+TEST_F(RaceStateTest, OverlayFrameLooksAsTheWholeImageInTheWindowAndFullScreen)
+{
+    SDL_Surface* image = SDL_ConvertSurfaceFormat(IMG_Load("res/gfx/hud.png"), SDL_PIXELFORMAT_RGBA32, 0);
+    ASSERT_NE(image, nullptr) << SDL_GetError();
+    const orvo::NineSliceInsets frame = RaceState::kHudFrame;
+    int alpha = 0;
+    for (int y = frame.top - 1; y <= image->h - frame.bottom; ++y) {
+        for (int x = frame.left - 1; x <= image->w - frame.right; ++x) {
+            alpha += static_cast<const Uint8*>(image->pixels)[y * image->pitch + 4 * x + 3];
+        }
+    }
+    EXPECT_EQ(alpha, 0);
+    SDL_FreeSurface(image);
+
+    SDL_Renderer* renderer = orvo::GetSDLRenderer();
+    const auto readBack = [&](int width, int height, bool whole) {
+        SDL_SetRenderDrawColor(renderer, 90, 120, 60, 255);
+        SDL_RenderClear(renderer);
+        whole ? race.hud->Draw() : race.DrawOverlay();
+        std::vector<Uint32> pixels(static_cast<size_t>(width) * height);
+        EXPECT_EQ(SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_RGB888, pixels.data(), width * 4), 0);
+        return pixels;
+    };
+    for (const SDL_Point window :
+         {SDL_Point{1280, 720}, SDL_Point{1920, 1200}, SDL_Point{2560, 1080}, SDL_Point{1600, 1200}}) {
+        SDL_SetWindowSize(orvo::GetSDLWindow(), window.x, window.y);
+        const std::vector<Uint32> whole = readBack(window.x, window.y, true);
+        const std::vector<Uint32> framed = readBack(window.x, window.y, false);
+        // Where two pieces meet, each filters only its own part of the image: a level or two at most.
+        int largest = 0;
+        for (size_t i = 0; i < whole.size(); ++i) {
+            for (const int shift : {0, 8, 16}) {
+                const int difference = static_cast<int>(whole[i] >> shift & 0xFF) - (framed[i] >> shift & 0xFF);
+                largest = std::max(largest, std::abs(difference));
+            }
+        }
+        EXPECT_LE(largest, 4) << window.x << " x " << window.y;
+    }
+    SDL_SetWindowSize(orvo::GetSDLWindow(), 1280, 720);
 }

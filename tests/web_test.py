@@ -6,7 +6,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
-from headless_page import open_page  # noqa: E402  (shared with the figures and the screenshot)
+from headless_page import open_page, wait_until  # noqa: E402  (shared with the figures and the screenshot)
 
 site, case = sys.argv[1], sys.argv[2]
 work, failures = tempfile.mkdtemp(), []
@@ -17,13 +17,6 @@ def check(ok, what):
     if not ok:
         failures.append(what)
         print(f"FAIL [{case}]: {what}", file=sys.stderr)
-
-
-def wait_until(condition, seconds=90):  # polls `condition` until it holds or the time is up
-    deadline = time.monotonic() + seconds
-    while not (value := condition()) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return value
 
 
 def game(driver, call):
@@ -136,6 +129,21 @@ def case_hidden(driver):
     check(game(driver, "keys_held") == 0, "Up still held after the page lost the focus")
 
 
+def case_instruments(driver):
+    """The key line's Instruments button shows the instruments over the parked car's still picture, then hides them."""
+    started(driver)
+    canvas = driver.find_element("id", "canvas")
+    shot = lambda name: canvas.screenshot(f"{work}/{name}.png") and f"{work}/{name}.png"
+    off = shot("off")
+    differ = lambda: float(subprocess.run(["compare", "-metric", "AE", "-fuzz", "2%", off, shot("now"), "null:"],
+                                          capture_output=True, text=True).stderr.split()[0])
+    driver.find_element("id", "instruments").click()
+    check(wait_until(lambda: differ() > 50000, 60), f"the button did not show the instruments: {differ()} pixels changed")
+    check(driver.switch_to.active_element == canvas, "the keys left the game")
+    driver.find_element("id", "instruments").click()
+    check(wait_until(lambda: differ() == 0, 60), f"the button again did not hide them: {differ()} pixels differ")
+
+
 def touch(driver, kind, *fingers):  # `fingers`: those on the glass after the event, as (id, x, y) in CSS pixels
     driver.execute_cdp_cmd("Input.dispatchTouchEvent", {"type": kind, "touchPoints": [{"id": i, "x": x, "y": y} for i, x, y in fingers]})
 
@@ -194,5 +202,5 @@ with contextlib.ExitStack() as stack:
         driver = open_page(stack, f"{work}/site", *flags)
         check(wait_until(lambda: words in status(driver)), f"{words!r} not said: {status(driver)!r}")
     else:
-        {"page": case_page, "hidden": case_hidden, "touch": case_touch}[case](open_page(stack, site))
+        {"page": case_page, "hidden": case_hidden, "touch": case_touch, "instruments": case_instruments}[case](open_page(stack, site))
 sys.exit(1 if failures else 0)

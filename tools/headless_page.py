@@ -1,14 +1,26 @@
 """A static site served on 127.0.0.1 and opened in Debian's headless chromium through selenium, for
 the browser build's tests (tests/web_test.py), its figures (bench/web_frames.py) and its screenshot
 (tools/screenshot-web). Everything started is ended when the given contextlib.ExitStack closes."""
-import contextlib, functools, http.server, os, signal, tempfile, threading
+import contextlib, functools, http.server, os, signal, tempfile, threading, time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    """Serves quietly, noting each request's path and status in its server's `requests`."""
     def log_message(self, *_):
         pass
+
+    def log_request(self, code="-", size="-"):
+        self.server.requests.append((self.path, int(code)))
+
+
+def wait_until(condition, seconds=90):
+    """Polls `condition` until it holds or the time is up; its last value."""
+    deadline = time.monotonic() + seconds
+    while not (value := condition()) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return value
 
 
 def end_group(leader):
@@ -19,8 +31,10 @@ def end_group(leader):
 
 def open_page(stack, folder, *flags):
     """Opens folder's index.html in a page of 1280 x 760 pixels, where the canvas shows the game at
-    its own size, 1280 x 720; the browser's log is kept (driver.get_log("browser"))."""
+    its own size, 1280 x 720; the browser's log is kept (driver.get_log("browser")), and the server
+    is driver.server (its `requests` so far, shutdown() to take the site off the network)."""
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(QuietHandler, directory=folder))
+    server.requests = []
     threading.Thread(target=server.serve_forever, daemon=True).start()
     stack.callback(server.shutdown)
     profile = stack.enter_context(tempfile.TemporaryDirectory())
@@ -36,6 +50,7 @@ def open_page(stack, folder, *flags):
     stack.callback(lambda: service.process and end_group(service.process.pid))
     driver = webdriver.Chrome(service=service, options=options)
     stack.callback(driver.quit)
+    driver.server = server
     driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                            {"width": 1280, "height": 760, "deviceScaleFactor": 1, "mobile": False})
     driver.get(f"http://127.0.0.1:{server.server_address[1]}/index.html")

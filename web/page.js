@@ -49,6 +49,13 @@
         toggleFullScreen();
         canvas.focus();
     });
+    // The game's own I key, pressed for it; the keys stay with the game.
+    document.getElementById('instruments').addEventListener('click', () => {
+        if (window.Module && Module.calledRun) {
+            Module._orvo_toggle_instruments();
+        }
+        canvas.focus();
+    });
     stage.addEventListener('mousedown', () => canvas.focus());
     // The game takes the touches, so no mouse events follow them; keys may, on a touch screen laptop.
     stage.addEventListener('touchstart', () => canvas.focus(), { passive: true });
@@ -127,6 +134,7 @@
                 if (!stopped) {
                     show('');
                 }
+                document.dispatchEvent(new Event('orvo-game-running'));
             },
             onAbort: (what) => {
                 const said = errors.length > 0 ? ` ${errors.slice(-3).join(' ')}` : '';

@@ -2,12 +2,19 @@
 #include "orvo/draw.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "orvo/utils.h"
+
+// The checks below guard preconditions in every build type.
+#undef NDEBUG
+#include <cassert>
 
 namespace orvo {
 
 namespace {
+
+long drawCalls = 0;
 
 SDL_Vertex MakeVertex(SDL_FPoint position, SDL_Color colour, SDL_FPoint texel = SDL_FPoint{0.0f, 0.0f})
 {
@@ -15,6 +22,10 @@ SDL_Vertex MakeVertex(SDL_FPoint position, SDL_Color colour, SDL_FPoint texel = 
 }
 
 } // namespace
+
+long GetDrawCallCount() { return drawCalls; }
+
+void CountDrawCall() { ++drawCalls; }
 
 // ---------------------------------------------------------------------------------------------
 // Shapes
@@ -105,8 +116,25 @@ int ShapeBatch::Draw(SDL_Texture* texture) const
     SDL_BlendMode previous = SDL_BLENDMODE_NONE;
     SDL_GetRenderDrawBlendMode(renderer, &previous);
     SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
+    CountDrawCall();
     const int result =
         SDL_RenderGeometry(renderer, texture, vertices.data(), static_cast<int>(vertices.size()), nullptr, 0);
+    SDL_SetRenderDrawBlendMode(renderer, previous);
+    return result;
+}
+
+int ShapeBatch::DrawOpaque() const
+{
+    if (vertices.empty()) {
+        return 0;
+    }
+    SDL_Renderer* renderer = GetSDLRenderer();
+    SDL_BlendMode previous = SDL_BLENDMODE_NONE;
+    SDL_GetRenderDrawBlendMode(renderer, &previous);
+    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
+    CountDrawCall();
+    const int result =
+        SDL_RenderGeometry(renderer, nullptr, vertices.data(), static_cast<int>(vertices.size()), nullptr, 0);
     SDL_SetRenderDrawBlendMode(renderer, previous);
     return result;
 }
@@ -121,11 +149,63 @@ void DrawPolyline(const std::vector<SDL_FPoint>& points, SDL_Color colour)
     SDL_GetRenderDrawBlendMode(renderer, &previous);
     SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
     SDL_SetRenderDrawColor(renderer, colour.r, colour.g, colour.b, colour.a);
+    CountDrawCall();
     SDL_RenderDrawLinesF(renderer, points.data(), static_cast<int>(points.size()));
     // The frame's clear uses the draw colour: it goes back to black.
     SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
     SDL_SetRenderDrawBlendMode(renderer, previous);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Layers
+
+Layer::Layer(int width, int height) : width(width), height(height)
+{
+    SDL_Renderer* renderer = GetSDLRenderer();
+    texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_TARGET, width, height);
+    if (texture == nullptr) {
+        std::printf("Layer of %d x %d: %s\n", width, height, SDL_GetError());
+        std::fflush(stdout);
+    }
+    assert(texture != nullptr);
+    SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+    // Copied pixel for pixel, never filtered.
+    SDL_SetTextureScaleMode(texture, SDL_ScaleModeNearest);
+    Begin();
+    End();
+}
+
+Layer::~Layer()
+{
+    if (texture != nullptr) {
+        SDL_DestroyTexture(texture);
+    }
+}
+
+void Layer::Begin()
+{
+    SDL_Renderer* renderer = GetSDLRenderer();
+    SDL_SetRenderTarget(renderer, texture);
+    SDL_SetRenderDrawColor(renderer, 0, 0, 0, 0);
+    SDL_RenderClear(renderer);
+}
+
+void Layer::End()
+{
+    SDL_Renderer* renderer = GetSDLRenderer();
+    SDL_SetRenderTarget(renderer, nullptr);
+    // The frame's clear uses the draw colour: it goes back to black.
+    SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
+}
+
+void Layer::Show(const SDL_Rect& area)
+{
+    const SDL_FRect destination{static_cast<float>(area.x), static_cast<float>(area.y), static_cast<float>(area.w),
+                                static_cast<float>(area.h)};
+    copies.AddImage(destination, area, width, height, SDL_Color{255, 255, 255, 255});
+}
+
+int Layer::Draw() const { return copies.Draw(texture); }
 
 // ---------------------------------------------------------------------------------------------
 // Text

@@ -43,10 +43,50 @@ public:
     // Draws every triangle in one call, blended by alpha; `texture` (not owned) is null for solid
     // colours. An empty batch makes no call. 0, or SDL's error code.
     int Draw(SDL_Texture* texture = nullptr) const;
+    // Draws solid triangles without blending in one call: each pixel covered takes the colour as
+    // it is, its alpha ignored. SDL's software renderer draws these several times faster than
+    // blended ones, each of which it composes apart and then blends in. 0, or SDL's error code.
+    int DrawOpaque() const;
 };
 
 // Draws a connected line of one-pixel segments through `points` in one call.
 void DrawPolyline(const std::vector<SDL_FPoint>& points, SDL_Color colour);
+
+// A picture drawn once and shown every frame: batches draw into it between Begin() and End(), as
+// they would onto the screen, and Draw() copies parts of it to the same places on the screen in
+// one call. For what stays the same from frame to frame, such as an overlay's panels and scales:
+// copying pixels costs far less than drawing their shapes again. Transparent where nothing was
+// drawn; what is drawn over a translucent part keeps that part's alpha.
+class Layer {
+public:
+    SDL_Texture* texture = nullptr; // owned
+    int width;
+    int height;
+
+    // A transparent layer the size of the picture; stops the program if it cannot be made.
+    Layer(int width, int height);
+    virtual ~Layer();
+    Layer(const Layer&) = delete;
+    Layer& operator=(const Layer&) = delete;
+
+    // Drawing goes into the layer from Begin() until End(), then onto the screen again.
+    void Begin();
+    void End();
+    // Adds an area (in the layer's and the screen's pixels) to those Draw() copies.
+    void Show(const SDL_Rect& area);
+    // Copies the shown areas onto the screen, blended by their alpha, in one call. 0, or SDL's
+    // error code.
+    int Draw() const;
+
+private:
+    ShapeBatch copies;
+};
+
+// How many draw calls the engine has handed SDL's renderer so far (batches, polylines, sprites):
+// the difference across a frame is that frame's count.
+long GetDrawCallCount();
+// Counts one draw call; for the engine's own drawing code.
+void CountDrawCall();
 
 // A monospaced glyph atlas: the printable ASCII characters, 32 to 126, in a grid of
 // kFontColumns x kFontRows equal cells filled row by row, white glyphs on transparent. The cell

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "orvo/draw.h"
+
 #ifdef __EMSCRIPTEN__
 #include <emscripten.h>
 #include <emscripten/html5.h>
@@ -18,6 +20,7 @@ namespace orvo {
 
 void Init()
 {
+    CatchEndingSignals();
     const int retCode = InitSDL(1280, 720, true);
     // A failed assertion ends the process without flushing stdout, where InitSDL printed its error.
     std::fflush(stdout);
@@ -115,9 +118,11 @@ void Game::Run(std::function<void()> end)
     uint64_t frameStart = SDL_GetTicks64();
     startTicks = frameStart;
 
+    // From here an ending signal waits for this loop, which ends the game in order.
+    StartTakingEndingSignals();
     bool quit = false;
     while (!quit) {
-        quit = UpdateFrame(frameStart);
+        quit = UpdateFrame(frameStart) || EndingSignalPending();
 
         const int64_t remaining = frameMs - static_cast<int64_t>(SDL_GetTicks64() - frameStart);
         if (remaining > 0) {
@@ -127,9 +132,13 @@ void Game::Run(std::function<void()> end)
         PresentFrame();
         frameStart = SDL_GetTicks64();
     }
+    // A signal that comes during the teardown ends the process at once; one that came before it
+    // ends it once the teardown is done.
+    const int endingSignal = StopTakingEndingSignals();
     if (end) {
         end();
     }
+    EndBySignal(endingSignal);
 }
 
 #else
@@ -366,7 +375,40 @@ void Sprite::Draw(const Viewport& viewport, const Camera& camera) const
 void Sprite::DrawAt(const SDL_Rect& destination, float rotation) const
 {
     const float degrees = rotation / 3.1415927f * 180.0f;
+    CountDrawCall();
     SDL_RenderCopyEx(GetSDLRenderer(), texture, nullptr, &destination, degrees, nullptr, flip);
+}
+
+void Sprite::DrawNineSlice(const NineSliceInsets& insets, float cornerScale) const
+{
+    int width = 0;
+    int height = 0;
+    SDL_QueryTexture(texture, nullptr, nullptr, &width, &height);
+    assert(insets.left >= 0 && insets.right >= 0 && insets.left + insets.right <= width);
+    assert(insets.top >= 0 && insets.bottom >= 0 && insets.top + insets.bottom <= height);
+    const SDL_Rect destination = ScreenRect(GetDerivedSpatial());
+
+    // The three columns and rows of pieces, as edges in the texture and in the destination.
+    const int sourceX[4] = {0, insets.left, width - insets.right, width};
+    const int sourceY[4] = {0, insets.top, height - insets.bottom, height};
+    const float left = static_cast<float>(destination.x);
+    const float top = static_cast<float>(destination.y);
+    const float right = left + static_cast<float>(destination.w);
+    const float bottom = top + static_cast<float>(destination.h);
+    const float x[4] = {left, left + insets.left * cornerScale, right - insets.right * cornerScale, right};
+    const float y[4] = {top, top + insets.top * cornerScale, bottom - insets.bottom * cornerScale, bottom};
+
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            const SDL_Rect piece{sourceX[column], sourceY[row], sourceX[column + 1] - sourceX[column],
+                                 sourceY[row + 1] - sourceY[row]};
+            if ((row == 1 && column == 1) || piece.w <= 0 || piece.h <= 0) {
+                continue;
+            }
+            const SDL_FRect area{x[column], y[row], x[column + 1] - x[column], y[row + 1] - y[row]};
+            SDL_RenderCopyF(GetSDLRenderer(), texture, &piece, &area);
+        }
+    }
 }
 
 void Sprite::SetAlpha(int alpha) { SDL_SetTextureAlphaMod(texture, static_cast<Uint8>(alpha)); }

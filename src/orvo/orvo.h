@@ -80,8 +80,9 @@ public:
     // state stays alive; its creator deletes it.
     void SetState(State* newState);
     void SetMaximizedViewport(float aspect);
-    // Runs frames until Escape, F12, a controller's Back button or a window close request, then
-    // calls `end` (when given), which may delete the game. The physics clock is absolute, so a
+    // Runs frames until Escape, F12, a controller's Back button, a window close request, SIGINT or
+    // SIGTERM, then calls `end` (when given), which may delete the game; after a signal the
+    // process then ends by it (see CatchEndingSignals). The physics clock is absolute, so a
     // slow frame is followed by its catch-up steps. In the browser the frames run one per display
     // frame after Run() has handed control back to the page, so code after Run() never runs there:
     // the teardown belongs in `end`. A hidden page runs no frames and, shown again, carries on
@@ -98,6 +99,15 @@ public:
     bool HandleEvent(const SDL_Event& event);
     void StepPhysicsTime();
     void StepGraphicsTime();
+};
+
+// How many texture pixels of each side of an image are its frame: the corners are the
+// rectangles where two of them meet, the edges lie between the corners, and the rest is the middle.
+struct NineSliceInsets {
+    int left;
+    int top;
+    int right;
+    int bottom;
 };
 
 // A scene node that owns a texture and draws it as a rotated rectangle about its centre.
@@ -118,6 +128,12 @@ public:
     void Draw() const;
     // The derived placement mapped through `camera`; the rectangle is rounded outward.
     void Draw(const Viewport& viewport, const Camera& camera) const;
+    // The texture as a frame in the rectangle that Draw() fills, unturned and unflipped: the
+    // corners at `cornerScale` times their texture size, the edges stretched between them, the
+    // middle left undrawn, which saves filling it when it is transparent. Each piece keeps the
+    // texture coordinates it has in the whole image, so where the rectangle is the texture's size
+    // times `cornerScale` the picture is the whole image's, less its middle.
+    void DrawNineSlice(const NineSliceInsets& insets, float cornerScale) const;
     void SetAlpha(int alpha);
     void SetFlip(SDL_RendererFlip newFlip);
 

@@ -1,6 +1,7 @@
 // Platform layer over SDL, scalar maths and the scene-node placement and screen mapping.
 #include "orvo/utils.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -43,6 +44,31 @@ SDL_Point ChooseWindowPosition(int width, int height, const SDL_Rect* usableBoun
 
 namespace {
 
+#ifndef __EMSCRIPTEN__
+// What an ending signal meets: kNoLoop outside the main loop, else the signal that the loop has
+// still to act on (0: none yet). One atomic, so that the handler, on whichever thread the signal
+// lands, and the loop closing itself cannot both let a signal pass unseen.
+constexpr int kNoLoop = -1;
+std::atomic<int> loopSignal{kNoLoop};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only touch lock-free atomics");
+
+void EndNowBy(int number)
+{
+    std::signal(number, SIG_DFL);
+    std::raise(number); // from a handler: delivered as it returns
+}
+
+extern "C" void OnEndingSignal(int number)
+{
+    int none = 0;
+    if (loopSignal.compare_exchange_strong(none, number) || none > 0) {
+        return; // the loop ends the game, then the process by the signal
+    }
+    // No loop to hand it to (start-up, teardown): end now, as the signal's own default would.
+    EndNowBy(number);
+}
+#endif
+
 // SDL falls back to these when no display answers: the game would run on unseen, with no way to
 // press a key. They are fine when asked for by name, as headless tests do.
 bool RunsWithoutADisplay()
@@ -55,8 +81,8 @@ bool RunsWithoutADisplay()
 }
 
 #ifdef __EMSCRIPTEN__
-// In the browser the window is the page's canvas, there at once, and the page has no signals and
-// no threads to watch with: nothing to guard.
+// In the browser the window is the page's canvas, there at once, and the page has no threads to
+// watch with: nothing to guard.
 class StartUpGuard {
 public:
     void Step(const char* name) { (void)name; }
@@ -66,21 +92,11 @@ public:
 // mapped; a window manager that never maps it (openbox does so to a window mapped while it is
 // still starting) would leave the game waiting unseen for ever. While it lives, this guard gives
 // the window and its renderer kStartUpSeconds to come up, then says so on stdout and stops the
-// program as a failed start-up does. It also lets SIGINT and SIGTERM end the process at once:
-// SDL's handlers would only queue a quit event for a main loop that is not running yet.
+// program as a failed start-up does. SIGINT and SIGTERM end the wait at once, as at any moment
+// outside the main loop (see CatchEndingSignals).
 class StartUpGuard {
 public:
-    StartUpGuard()
-    {
-        struct sigaction byDefault = {};
-        byDefault.sa_handler = SIG_DFL;
-        for (int i = 0; i < kSignalCount; ++i) {
-            // A signal that the parent made ignored (SIGINT of a background job) stays ignored.
-            if (sigaction(kSignals[i], nullptr, &saved[i]) == 0 && saved[i].sa_handler != SIG_IGN) {
-                sigaction(kSignals[i], &byDefault, nullptr);
-            }
-        }
-    }
+    StartUpGuard() = default;
 
     ~StartUpGuard()
     {
@@ -91,9 +107,6 @@ public:
         cv.notify_one();
         if (watchdog.joinable()) {
             watchdog.join();
-        }
-        for (int i = 0; i < kSignalCount; ++i) {
-            sigaction(kSignals[i], &saved[i], nullptr); // SDL's handler again
         }
     }
 
@@ -109,8 +122,6 @@ public:
 
 private:
     static constexpr int kStartUpSeconds = 30;
-    static constexpr int kSignals[] = {SIGINT, SIGTERM};
-    static constexpr int kSignalCount = 2;
 
     void Watch()
     {
@@ -123,7 +134,6 @@ private:
         assert(up);
     }
 
-    struct sigaction saved[kSignalCount] = {};
     std::mutex mutex;
     std::condition_variable cv;
     bool up = false;
@@ -230,6 +240,63 @@ void SetAudioSource(AudioSource source, void* context)
     if (audioDevice != 0) {
         SDL_UnlockAudioDevice(audioDevice);
     }
+}
+
+void CatchEndingSignals()
+{
+#ifndef __EMSCRIPTEN__
+    // SDL would otherwise put its own handlers in, which only queue a quit event: lost while the
+    // start-up waits inside SDL, and a different ending than the one promised.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    struct sigaction ending = {};
+    ending.sa_handler = OnEndingSignal;
+    sigemptyset(&ending.sa_mask);
+    ending.sa_flags = SA_RESTART;
+    for (const int number : {SIGINT, SIGTERM}) {
+        // A signal that the parent made ignored (SIGINT of a background job) stays ignored.
+        struct sigaction current = {};
+        if (sigaction(number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            sigaction(number, &ending, nullptr);
+        }
+    }
+#endif
+}
+
+void StartTakingEndingSignals()
+{
+#ifndef __EMSCRIPTEN__
+    loopSignal.store(0);
+#endif
+}
+
+bool EndingSignalPending()
+{
+#ifndef __EMSCRIPTEN__
+    return loopSignal.load() > 0;
+#else
+    return false;
+#endif
+}
+
+int StopTakingEndingSignals()
+{
+#ifndef __EMSCRIPTEN__
+    const int number = loopSignal.exchange(kNoLoop);
+    return number > 0 ? number : 0;
+#else
+    return 0;
+#endif
+}
+
+void EndBySignal(int number)
+{
+#ifndef __EMSCRIPTEN__
+    if (number > 0) {
+        EndNowBy(number);
+    }
+#else
+    (void)number;
+#endif
 }
 
 int InitSDL(int width, int height, bool vsync)

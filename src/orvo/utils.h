@@ -30,9 +30,21 @@ enum e_FilterMode : int {
 // SDL's error) on failure. Where no display answers and SDL falls back to a video driver that
 // shows nothing, start-up fails too, unless that driver was asked for through SDL_VIDEODRIVER.
 // Game controllers are opened when available; without them the game runs on the keyboard.
-// A window that is not shown within 30 seconds stops the program after saying so; until the
-// window is up, SIGINT and SIGTERM end the process, and from then on they ask the loop to quit.
+// A window that is not shown within 30 seconds stops the program after saying so.
 int InitSDL(int width, int height, bool vsync);
+
+// SIGINT and SIGTERM end the program at every moment as their default action does, with the
+// status of a process that the signal ended (130, 143 in a shell), so that whoever sent it sees
+// the same ending however early or late it came. Only a running main loop takes the signal in:
+// between StartTakingEndingSignals() and StopTakingEndingSignals() the signal waits, the loop
+// sees EndingSignalPending() and ends, and once the game is torn down EndBySignal() ends the
+// process by the signal that Stop... returned (0: none came; it returns then). Init puts the
+// handlers in first of all, before SDL starts; a signal ignored by the parent stays ignored.
+void CatchEndingSignals();
+void StartTakingEndingSignals();
+bool EndingSignalPending();
+int StopTakingEndingSignals();
+void EndBySignal(int number);
 int ExitSDL();
 
 // Where a window of the given size opens: at (1376, 140) when it lies wholly inside the usable
