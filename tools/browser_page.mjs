@@ -24,9 +24,14 @@ export async function openSite(site, browserName, { modules, downloads }) {
     try {
         const work = fs.mkdtempSync(path.join(os.tmpdir(), 'orvo-browser-'));
         ends.push(() => fs.rmSync(work, { recursive: true, force: true }));
-        const server = http.createServer((request, response) => fs.readFile(
-            path.join(site, path.normalize(new URL(request.url, 'http://host').pathname)),
-            (error, body) => response.writeHead(error ? 404 : 200).end(body)));
+        // Served with their types: a browser registers a service worker only from a script.
+        const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
+            '.webmanifest': 'application/manifest+json', '.png': 'image/png', '.txt': 'text/plain; charset=utf-8' };
+        const server = http.createServer((request, response) => {
+            const file = path.join(site, path.normalize(new URL(request.url, 'http://host').pathname));
+            fs.readFile(file, (error, body) => response.writeHead(error ? 404 : 200,
+                { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' }).end(body));
+        });
         await new Promise((listening) => server.listen(0, '127.0.0.1', listening));
         ends.push(() => new Promise((closed) => {
             server.close(closed);
