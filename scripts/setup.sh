@@ -52,8 +52,10 @@ ORVO_FUZZ_PACKAGES=(clang libclang-rt-14-dev libfuzzer-14-dev)
 # SDL source packages it builds for the web, python3 to serve the site, and optipng, which
 # recompresses the site's images without loss.
 ORVO_WEB_PACKAGES=(cmake make pkg-config libsdl2-dev libsdl2-image-dev emscripten nodejs dpkg-dev python3 optipng)
-# What the browser tests need beside: the headless browser and the automation library that drives it.
-ORVO_WEB_TEST_PACKAGES=(chromium chromium-driver python3-selenium imagemagick libgtest-dev)
+# What the browser tests need beside: the headless browser and the automation library that drives it;
+# Firefox, on a virtual X server, and npm, which installs the library that drives both browsers
+# for the replays' tests (tests/browser/package.json).
+ORVO_WEB_TEST_PACKAGES=(chromium chromium-driver python3-selenium imagemagick libgtest-dev firefox-esr xvfb npm nodejs)
 # The CMake options of a build for the web (run from the project root, after scripts/web has made
 # build/web-deps): SDL's packages named one by one, because emscripten's own system folder, which
 # CMake searches first, has an SDL2 package of its own that is not this one.

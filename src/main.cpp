@@ -17,6 +17,20 @@
 #include <emscripten.h>
 #endif
 
+#ifdef __EMSCRIPTEN__
+// The page's handlers of a replay's end and of a file it cannot play, where it has them.
+EM_JS(void, CallPageOnReplayEnded, (int ok, const char* hash, const char* text), {
+    if (Module.onReplayEnded) {
+        Module.onReplayEnded(ok, UTF8ToString(hash), UTF8ToString(text));
+    }
+});
+EM_JS(void, CallPageOnReplayError, (const char* text), {
+    if (Module.onReplayError) {
+        Module.onReplayError(UTF8ToString(text));
+    }
+});
+#endif
+
 namespace {
 
 const char* const kUsage =
@@ -79,12 +93,8 @@ int Verify(const Replay& replay)
 void ReportReplayEnded(const ReplayPlayback& playback)
 {
 #ifdef __EMSCRIPTEN__
-    EM_ASM(
-        {
-            if (Module.onReplayEnded)
-                Module.onReplayEnded($0, UTF8ToString($1), UTF8ToString($2));
-        },
-        playback.Matches() ? 1 : 0, FormatStateHash(playback.finalHash).c_str(), playback.Describe().c_str());
+    CallPageOnReplayEnded(playback.Matches() ? 1 : 0, FormatStateHash(playback.finalHash).c_str(),
+                          playback.Describe().c_str());
 #else
     (void)playback;
 #endif
@@ -94,12 +104,7 @@ void ReportReplayError(const std::string& text)
 {
     (void)text;
 #ifdef __EMSCRIPTEN__
-    EM_ASM(
-        {
-            if (Module.onReplayError)
-                Module.onReplayError(UTF8ToString($0));
-        },
-        text.c_str());
+    CallPageOnReplayError(text.c_str());
 #endif
 }
 

@@ -144,6 +144,8 @@
                 stop('The game has ended. Reload the page to play again.');
             },
         };
+        // Replays (replays.js) add a drive to play, from the address, and the game's calls about it.
+        window.orvoReplays.attach(window.Module);
         const script = document.createElement('script');
         script.src = 'orvo-game.js';
         script.onerror = () => stop('The file orvo-game.js could not be loaded.');
