@@ -160,6 +160,8 @@ def case_touch(driver):
     left, top, width, height, *_ = driver.execute_script(view)
     inside = min(left, top) > -0.5 and left + width < 844.5 and top + height < 390.5
     check(inside and (abs(height - 390) < 1 or abs(width - 844) < 1), f"the picture at {left}, {top}, {width} x {height}")
+    shown_buttons = driver.execute_script("return ['instruments', 'replay-save'].map((id) => document.getElementById(id).getBoundingClientRect().width)")
+    check(min(shown_buttons) > 0, f"the page's buttons are not shown on a phone: {shown_buttons}")
     at = lambda finger, x, y: (finger, left + x * width / 1280, top + y * height / 720)  # a point of the picture
     rmse = lambda a, b, region: float(subprocess.run(["compare", "-metric", "RMSE", "-extract", region, a, b, "null:"],
                                                      capture_output=True, text=True).stderr.split("(")[1].split(")")[0])
