@@ -110,9 +110,10 @@ void PrepareDrift(Car& car)
     drifting = Snapshot::Of(car);
 }
 
-void CarStepWhileDrifting(benchmark::State& state)
+// Runs `step` once per benchmark iteration through the drift's window, restoring `car` to the saved
+// drift at the start of every window; reports the allocations made meanwhile.
+template <typename Step> void StepThroughDrift(benchmark::State& state, Car& car, Step step)
 {
-    Car& car = *race->car;
     int untilRestore = 0;
     const long allocationsBefore = allocationCount;
     for (auto _ : state) {
@@ -121,9 +122,15 @@ void CarStepWhileDrifting(benchmark::State& state)
             untilRestore = kStepsPerWindow;
         }
         --untilRestore;
-        car.OnStepPhysicsTime(kUpRight);
+        step();
     }
     ReportAllocations(state, allocationsBefore);
+}
+
+void CarStepWhileDrifting(benchmark::State& state)
+{
+    Car& car = *race->car;
+    StepThroughDrift(state, car, [&car] { car.OnStepPhysicsTime(kUpRight); });
     benchmark::DoNotOptimize(car.velocity);
 }
 BENCHMARK(CarStepWhileDrifting);
@@ -138,17 +145,7 @@ void RaceStepWithFullCameraList(benchmark::State& state)
     while (race->cameraTargets.size() < static_cast<size_t>(600 / game->physicsStepMs)) {
         race->OnStepPhysicsTime();
     }
-    int untilRestore = 0;
-    const long allocationsBefore = allocationCount;
-    for (auto _ : state) {
-        if (untilRestore == 0) {
-            drifting.ApplyTo(*race->car);
-            untilRestore = kStepsPerWindow;
-        }
-        --untilRestore;
-        race->OnStepPhysicsTime();
-    }
-    ReportAllocations(state, allocationsBefore);
+    StepThroughDrift(state, *race->car, [] { race->OnStepPhysicsTime(); });
     state.counters["cameraTargets"] = static_cast<double>(race->cameraTargets.size());
     race->keyUp = false;
     race->keyRight = false;
@@ -161,18 +158,10 @@ void CarStepWithSkidMarksWhileDrifting(benchmark::State& state)
 {
     Car& car = *race->car;
     SkidMarks marks;
-    int untilRestore = 0;
-    const long allocationsBefore = allocationCount;
-    for (auto _ : state) {
-        if (untilRestore == 0) {
-            drifting.ApplyTo(car);
-            untilRestore = kStepsPerWindow;
-        }
-        --untilRestore;
+    StepThroughDrift(state, car, [&car, &marks] {
         car.OnStepPhysicsTime(kUpRight);
         marks.Record(car);
-    }
-    ReportAllocations(state, allocationsBefore);
+    });
     state.counters["segments"] = marks.count;
 }
 BENCHMARK(CarStepWithSkidMarksWhileDrifting);
