@@ -110,7 +110,9 @@ TEST_F(RaceStateTest, CarHasTyresAtItsCornersShowingTheWheelAngleAndItsShadowBes
 // image drawn there did, in the window and in full-screen windows with bars above or beside.
 TEST_F(RaceStateTest, OverlayFrameLooksAsTheWholeImageInTheWindowAndFullScreen)
 {
-    SDL_Surface* image = SDL_ConvertSurfaceFormat(IMG_Load("res/gfx/hud.png"), SDL_PIXELFORMAT_RGBA32, 0);
+    SDL_Surface* loaded = IMG_Load("res/gfx/hud.png");
+    SDL_Surface* image = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_RGBA32, 0);
+    SDL_FreeSurface(loaded);
     ASSERT_NE(image, nullptr) << SDL_GetError();
     const orvo::NineSliceInsets frame = RaceState::kHudFrame;
     int alpha = 0;
