@@ -475,7 +475,7 @@ long WriteReplayFile(const Replay& replay, const std::string& path, std::string&
 
 std::string GetReplayFolder()
 {
-    // The base directory specification asks for absolute paths only; a relative one is ignored.
+    // XDG's base directory rules take absolute paths only; a relative one is ignored.
     const char* data = std::getenv("XDG_DATA_HOME");
     std::string base;
     if (data != nullptr && data[0] == '/') {
