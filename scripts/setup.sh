@@ -55,7 +55,10 @@ ORVO_WEB_PACKAGES=(cmake make pkg-config libsdl2-dev libsdl2-image-dev emscripte
 # What the browser tests need beside: the headless browser and the automation library that drives it;
 # Firefox, on a virtual X server, and npm, which installs the library that drives both browsers
 # for the replays' tests (tests/browser/package.json).
-ORVO_WEB_TEST_PACKAGES=(chromium chromium-driver python3-selenium imagemagick libgtest-dev firefox-esr xvfb npm nodejs)
+ORVO_WEB_TEST_PACKAGES=(chromium chromium-driver python3-selenium imagemagick libgtest-dev firefox-esr xvfb nodejs)
+# A node from elsewhere than Debian (a nodejs package that bundles its own npm) cannot have Debian's
+# npm installed beside it: Debian's npm is asked for only where there is no npm at all.
+command -v npm >/dev/null 2>&1 || ORVO_WEB_TEST_PACKAGES+=(npm)
 # The CMake options of a build for the web (run from the project root, after scripts/web has made
 # build/web-deps): SDL's packages named one by one, because emscripten's own system folder, which
 # CMake searches first, has an SDL2 package of its own that is not this one.
