@@ -113,16 +113,19 @@ void ShapeBatch::AddImage(const SDL_FRect& destination, const SDL_Rect& source, 
     }
 }
 
-int ShapeBatch::Draw(SDL_Texture* texture) const
+namespace {
+
+// One SDL_RenderGeometry call under the given draw blend mode, which is put back afterwards: without a
+// texture SDL blends by the renderer's draw mode, which the sprites never set.
+int DrawGeometry(const std::vector<SDL_Vertex>& vertices, SDL_Texture* texture, SDL_BlendMode mode)
 {
     if (vertices.empty()) {
         return 0;
     }
     SDL_Renderer* renderer = GetSDLRenderer();
-    // Without a texture SDL blends by the renderer's draw mode, which the sprites never set.
     SDL_BlendMode previous = SDL_BLENDMODE_NONE;
     SDL_GetRenderDrawBlendMode(renderer, &previous);
-    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
+    SDL_SetRenderDrawBlendMode(renderer, mode);
     CountDrawCall();
     const int result =
         SDL_RenderGeometry(renderer, texture, vertices.data(), static_cast<int>(vertices.size()), nullptr, 0);
@@ -130,21 +133,11 @@ int ShapeBatch::Draw(SDL_Texture* texture) const
     return result;
 }
 
-int ShapeBatch::DrawOpaque() const
-{
-    if (vertices.empty()) {
-        return 0;
-    }
-    SDL_Renderer* renderer = GetSDLRenderer();
-    SDL_BlendMode previous = SDL_BLENDMODE_NONE;
-    SDL_GetRenderDrawBlendMode(renderer, &previous);
-    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
-    CountDrawCall();
-    const int result =
-        SDL_RenderGeometry(renderer, nullptr, vertices.data(), static_cast<int>(vertices.size()), nullptr, 0);
-    SDL_SetRenderDrawBlendMode(renderer, previous);
-    return result;
-}
+} // namespace
+
+int ShapeBatch::Draw(SDL_Texture* texture) const { return DrawGeometry(vertices, texture, SDL_BLENDMODE_BLEND); }
+
+int ShapeBatch::DrawOpaque() const { return DrawGeometry(vertices, nullptr, SDL_BLENDMODE_NONE); }
 
 void DrawPolyline(const std::vector<SDL_FPoint>& points, SDL_Color colour)
 {
