@@ -82,4 +82,41 @@ TEST_F(Draw, TextPutsEachGlyphInItsCellAndSpacesDrawNothing)
     EXPECT_EQ(LitPixels({200 + 2 * w, 200 + h, w, h}), 0) << "after the second line";
 }
 
+// A layer keeps what was drawn into it as a plain texture, and copies only the areas shown, blended
+// by the alpha they were drawn with. Half-transparent green drawn into the empty layer is green
+// 128 at alpha 128 there; copied over blue, 128 * 128 / 255 = 64 of green and 127 of the blue
+// show, within the one level by which the blender's rounding may differ.
+TEST_F(Draw, LayerCopiesTheShownAreasOfWhatWasDrawnIntoIt)
+{
+    orvo::Layer layer(1280, 720);
+    for (const bool again : {false, true}) {
+        orvo::ShapeBatch shapes;
+        shapes.AddRect({10, 10, 40, 40}, {255, 0, 0, 255});
+        shapes.AddRect({60, 10, 40, 40}, {0, 255, 0, 128});
+        shapes.AddRect({again ? 10.0f : 110.0f, 60, 40, 40}, {255, 255, 255, 255});
+        layer.Begin();
+        ASSERT_EQ(shapes.Draw(), 0) << SDL_GetError();
+        layer.End();
+        if (!again) {
+            layer.Show({0, 0, 100, 50});
+            layer.Show({100, 50, 60, 60});
+        }
+        int access = -1;
+        SDL_QueryTexture(layer.texture, nullptr, &access, nullptr, nullptr);
+        EXPECT_EQ(access, SDL_TEXTUREACCESS_STATIC);
+
+        SDL_SetRenderDrawColor(orvo::GetSDLRenderer(), 0, 0, 255, 255);
+        SDL_RenderClear(orvo::GetSDLRenderer());
+        ASSERT_EQ(layer.Draw(), 0) << SDL_GetError();
+        EXPECT_EQ(Pixel(20, 20), 0xFF0000u) << again;
+        const Uint32 mixed = Pixel(70, 20);
+        EXPECT_EQ(mixed >> 8, 0x0040u) << std::hex << mixed;
+        EXPECT_NEAR(static_cast<int>(mixed & 0xFF), 127, 1) << std::hex << mixed;
+        EXPECT_EQ(Pixel(5, 5), 0x0000FFu) << again;   // shown, nothing drawn there
+        EXPECT_EQ(Pixel(20, 70), 0x0000FFu) << again; // drawn the second time, never shown
+        // Drawn only the first time: gone once the layer is drawn again.
+        EXPECT_EQ(Pixel(120, 70), again ? 0x0000FFu : 0xFFFFFFu) << again;
+    }
+}
+
 } // namespace

@@ -161,31 +161,44 @@ void DrawPolyline(const std::vector<SDL_FPoint>& points, SDL_Color colour)
 
 Layer::Layer(int width, int height) : width(width), height(height)
 {
-    SDL_Renderer* renderer = GetSDLRenderer();
-    texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_TARGET, width, height);
-    if (texture == nullptr) {
-        std::printf("Layer of %d x %d: %s\n", width, height, SDL_GetError());
-        std::fflush(stdout);
-    }
-    assert(texture != nullptr);
-    SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
-    // Copied pixel for pixel, never filtered.
-    SDL_SetTextureScaleMode(texture, SDL_ScaleModeNearest);
     Begin();
     End();
 }
 
 Layer::~Layer()
 {
-    if (texture != nullptr) {
-        SDL_DestroyTexture(texture);
+    for (SDL_Texture* owned : {texture, target}) {
+        if (owned != nullptr) {
+            SDL_DestroyTexture(owned);
+        }
     }
 }
 
+namespace {
+
+SDL_Texture* MakeLayerTexture(int access, int width, int height)
+{
+    SDL_Texture* made = SDL_CreateTexture(GetSDLRenderer(), SDL_PIXELFORMAT_ARGB8888, access, width, height);
+    if (made == nullptr) {
+        std::printf("Layer of %d x %d: %s\n", width, height, SDL_GetError());
+        std::fflush(stdout);
+    }
+    assert(made != nullptr);
+    SDL_SetTextureBlendMode(made, SDL_BLENDMODE_BLEND);
+    // Copied pixel for pixel, never filtered.
+    SDL_SetTextureScaleMode(made, SDL_ScaleModeNearest);
+    return made;
+}
+
+} // namespace
+
 void Layer::Begin()
 {
+    if (target == nullptr) {
+        target = MakeLayerTexture(SDL_TEXTUREACCESS_TARGET, width, height);
+    }
     SDL_Renderer* renderer = GetSDLRenderer();
-    SDL_SetRenderTarget(renderer, texture);
+    SDL_SetRenderTarget(renderer, target);
     SDL_SetRenderDrawColor(renderer, 0, 0, 0, 0);
     SDL_RenderClear(renderer);
 }
@@ -193,9 +206,23 @@ void Layer::Begin()
 void Layer::End()
 {
     SDL_Renderer* renderer = GetSDLRenderer();
+    std::vector<Uint32> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+    const int pitch = width * static_cast<int>(sizeof(Uint32));
+    const int read = SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), pitch);
     SDL_SetRenderTarget(renderer, nullptr);
     // The frame's clear uses the draw colour: it goes back to black.
     SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
+    if (read != 0) {
+        std::printf("Layer of %d x %d: cannot read it back: %s\n", width, height, SDL_GetError());
+        std::fflush(stdout);
+    }
+    assert(read == 0);
+    if (texture == nullptr) {
+        texture = MakeLayerTexture(SDL_TEXTUREACCESS_STATIC, width, height);
+    }
+    SDL_UpdateTexture(texture, nullptr, pixels.data(), pitch);
+    SDL_DestroyTexture(target);
+    target = nullptr;
 }
 
 void Layer::Show(const SDL_Rect& area)

@@ -57,9 +57,13 @@ void DrawPolyline(const std::vector<SDL_FPoint>& points, SDL_Color colour);
 // one call. For what stays the same from frame to frame, such as an overlay's panels and scales:
 // copying pixels costs far less than drawing their shapes again. Transparent where nothing was
 // drawn; what is drawn over a translucent part keeps that part's alpha.
+//
+// The drawing goes into a render target that End() reads back into a plain texture and then
+// frees: a software GL renderer spends about a millisecond of the drawing thread every frame on
+// a texture that is still a render target, and nothing on a plain one.
 class Layer {
 public:
-    SDL_Texture* texture = nullptr; // owned
+    SDL_Texture* texture = nullptr; // owned: what Draw() copies from
     int width;
     int height;
 
@@ -69,7 +73,8 @@ public:
     Layer(const Layer&) = delete;
     Layer& operator=(const Layer&) = delete;
 
-    // Drawing goes into the layer from Begin() until End(), then onto the screen again.
+    // Drawing goes into the layer from Begin() until End(), then onto the screen again. What was
+    // drawn before is gone. Either stops the program if the renderer cannot make the texture.
     void Begin();
     void End();
     // Adds an area (in the layer's and the screen's pixels) to those Draw() copies.
@@ -79,6 +84,7 @@ public:
     int Draw() const;
 
 private:
+    SDL_Texture* target = nullptr; // owned, from Begin() until End()
     ShapeBatch copies;
 };
 
