@@ -16,11 +16,22 @@ constexpr int kWheels = 4;
 constexpr int kHistoryMs = 5000;
 constexpr int kTrailMs = 1000;
 constexpr int kAccelerationTrailMs = 500;
-constexpr float kTextHeight = 20.0f;
-constexpr float kLineHeight = 26.0f;
-constexpr float kColumnWidth = 360.0f;
-constexpr float kMargin = 8.0f;
-constexpr float kPadding = 8.0f;
+// Every panel pixel is blended over the game each frame, which a software renderer pays for one
+// by one: the panels are sized to what they hold, about 28% of the picture.
+constexpr float kTextHeight = 18.0f;
+constexpr float kLineHeight = 22.0f;
+constexpr float kMargin = 6.0f;
+constexpr float kPadding = 6.0f;
+constexpr float kTitleHeight = 26.0f; // a panel's title row, above its plot
+constexpr float kReadoutWidth = 300.0f;
+constexpr float kBarLeft = 96.0f;   // from the readouts' text origin; the bars run -1 to +1 over
+constexpr float kBarWidth = 132.0f; //   this width, and the values follow them
+constexpr float kCurvePanelWidth = 312.0f;
+constexpr float kCurvePlotLeft = 16.0f; // within the panel
+constexpr float kCurvePlotWidth = 280.0f;
+constexpr float kAccelerationPlotSize = 192.0f;
+constexpr float kStripWidth = 456.0f;
+constexpr float kStripHeight = 130.0f;
 constexpr float kMaxAcceleration = 50.0f;
 constexpr float kMaxRateOfTurn = 4.0f;
 constexpr float kMaxStripSpeed = 50.0f;
@@ -38,12 +49,6 @@ constexpr SDL_Color kSpeed{120, 230, 120, 255};
 constexpr SDL_Color kTurn{235, 235, 235, 255};
 constexpr SDL_Color kWheelAngle{255, 150, 40, 255};
 constexpr SDL_Color kAcceleration{245, 245, 245, 255};
-
-SDL_Color WithAlpha(SDL_Color colour, int alpha)
-{
-    colour.a = static_cast<Uint8>(alpha);
-    return colour;
-}
 
 float Clamp(float value, float low, float high) { return value < low ? low : (value > high ? high : value); }
 
@@ -159,7 +164,7 @@ void Instruments::LayOutFixedParts(const orvo::Viewport& viewport)
     const float width = static_cast<float>(viewport.w);
     const float height = static_cast<float>(viewport.h);
     const float left = kMargin;
-    const float right = width - kMargin - kColumnWidth;
+    const float right = width - kMargin - kCurvePanelWidth;
     const float advance = font.MeasureWidth("0", kTextHeight);
     orvo::ShapeBatch fixedShapes;
     orvo::TextBatch fixedText(&font);
@@ -170,93 +175,103 @@ void Instruments::LayOutFixedParts(const orvo::Viewport& viewport)
     const auto label = [&](const char* words, float x, float y, SDL_Color colour = kLabel) {
         return fixedText.Add(words, x, y, kTextHeight, colour);
     };
+    // A plot's axes through its origin, and a faint frame that shows its extent.
     const auto axes = [&](const Plot& plot) {
         const SDL_FRect& a = plot.area;
-        fixedShapes.AddRect(a, WithAlpha(kPanel, 60));
         const SDL_FPoint origin = plot.Map(0.0f, 0.0f);
         fixedShapes.AddLine({a.x, origin.y}, {a.x + a.w, origin.y}, 1.0f, kAxis);
         fixedShapes.AddLine({origin.x, a.y}, {origin.x, a.y + a.h}, 1.0f, kAxis);
+        fixedShapes.AddLine({a.x, a.y}, {a.x + a.w, a.y}, 1.0f, kGrid);
+        fixedShapes.AddLine({a.x, a.y + a.h}, {a.x + a.w, a.y + a.h}, 1.0f, kGrid);
     };
 
     // Readouts: a label column, bars from -1 to +1, the values after them.
     const float readoutHeight = 6.0f * kLineHeight + 2.0f * kPadding;
-    panel(left, kMargin, kColumnWidth, readoutHeight);
+    panel(left, kMargin, kReadoutWidth, readoutHeight);
     readoutOrigin = SDL_FPoint{left + kPadding, kMargin + kPadding};
     const char* names[] = {"speed", "steer cmd", "steer", "wheel", "pedal cmd", "throttle"};
     for (int line = 0; line < 6; ++line) {
         const float y = readoutOrigin.y + kLineHeight * static_cast<float>(line);
         label(names[line], readoutOrigin.x, y);
         if (line > 0) {
-            fixedShapes.AddRect({left + 112.0f, y + 4.0f, 160.0f, 12.0f}, kTrack);
-            fixedShapes.AddRect({left + 191.0f, y + 1.0f, 2.0f, 18.0f}, kAxis);
+            const float barLeft = readoutOrigin.x + kBarLeft;
+            fixedShapes.AddRect({barLeft, y + 4.0f, kBarWidth, 11.0f}, kTrack);
+            fixedShapes.AddRect({barLeft + kBarWidth * 0.5f - 1.0f, y + 1.0f, 2.0f, 17.0f}, kAxis);
         }
     }
 
     // Acceleration in the car's frame, rings every half of the range.
     const float accelerationTop = kMargin + readoutHeight + kMargin;
-    panel(left, accelerationTop, kColumnWidth, 332.0f);
+    const float accelerationSide = kAccelerationPlotSize + 2.0f * kPadding;
+    panel(left, accelerationTop, accelerationSide, kTitleHeight + kAccelerationPlotSize + kPadding);
     label("accel, car frame", left + kPadding, accelerationTop + kPadding);
-    accelerationPlot = Plot{{left + 40.0f, accelerationTop + 40.0f, 280.0f, 280.0f},
-                            -kMaxAcceleration,
-                            kMaxAcceleration,
-                            -kMaxAcceleration,
-                            kMaxAcceleration};
-    axes(accelerationPlot);
+    accelerationPlot =
+        Plot{{left + kPadding, accelerationTop + kTitleHeight, kAccelerationPlotSize, kAccelerationPlotSize},
+             -kMaxAcceleration,
+             kMaxAcceleration,
+             -kMaxAcceleration,
+             kMaxAcceleration};
+    const SDL_FRect& g = accelerationPlot.area;
     const SDL_FPoint centre = accelerationPlot.Map(0.0f, 0.0f);
+    fixedShapes.AddLine({g.x, centre.y}, {g.x + g.w, centre.y}, 1.0f, kAxis);
+    fixedShapes.AddLine({centre.x, g.y}, {centre.x, g.y + g.h}, 1.0f, kAxis);
     for (const float ring : {0.5f, 1.0f}) {
-        AddCircle(fixedShapes, centre, ring * accelerationPlot.area.w * 0.5f, kGrid);
+        AddCircle(fixedShapes, centre, ring * g.w * 0.5f, kGrid);
     }
-    label("fwd", centre.x + 4.0f, accelerationPlot.area.y);
-    label("right", accelerationPlot.area.x + accelerationPlot.area.w - 5.0f * advance, centre.y + 4.0f);
-    label("50 u/s2", accelerationPlot.area.x, accelerationPlot.area.y + accelerationPlot.area.h - kTextHeight);
+    label("fwd", centre.x + 4.0f, g.y);
+    label("right", g.x + g.w - 5.0f * advance, centre.y + 3.0f);
+    label("50 u/s2", g.x, g.y + g.h - kTextHeight);
 
-    // The cornering curve.
-    panel(right, kMargin, kColumnWidth, 292.0f);
-    label("cornering: force/slip", right + kPadding, kMargin + kPadding);
-    corneringPlot = Plot{{right + 32.0f, kMargin + 40.0f, 312.0f, 200.0f}, -kHalfPi, kHalfPi, -1.0f, 1.0f};
+    // The cornering curve, with the wheels' colours as its key.
+    const float corneringHeight = kTitleHeight + 140.0f + 4.0f + kTextHeight + kPadding;
+    panel(right, kMargin, kCurvePanelWidth, corneringHeight);
+    label("cornering", right + kPadding, kMargin + kPadding);
+    const char* wheels[kWheels] = {"FL", "FR", "RR", "RL"};
+    const float keyLeft = right + kCurvePanelWidth - kPadding - 11.0f * advance;
+    for (int i = 0; i < kWheels; ++i) {
+        label(wheels[i], keyLeft + 3.0f * advance * static_cast<float>(i), kMargin + kPadding, kWheelColours[i]);
+    }
+    corneringPlot =
+        Plot{{right + kCurvePlotLeft, kMargin + kTitleHeight, kCurvePlotWidth, 140.0f}, -kHalfPi, kHalfPi, -1.0f, 1.0f};
     axes(corneringPlot);
     AddCurve(fixedShapes, fixedText, corneringPlot, GetCorneringCurve());
     const float corneringTicks = corneringPlot.area.y + corneringPlot.area.h + 4.0f;
     label("-1.57", corneringPlot.area.x, corneringTicks);
-    label("+1.57 rad", corneringPlot.area.x + corneringPlot.area.w - 9.0f * advance, corneringTicks);
-    const char* wheels[kWheels] = {"FL", "FR", "RR", "RL"};
-    for (int i = 0; i < kWheels; ++i) {
-        label(wheels[i], right + kPadding + 3.5f * advance * static_cast<float>(i), kMargin + 292.0f - 28.0f,
-              kWheelColours[i]);
-    }
+    label("slip, rad  +1.57", corneringPlot.area.x + corneringPlot.area.w - 16.0f * advance, corneringTicks);
 
     // The traction curve.
-    const float tractionTop = kMargin + 300.0f;
-    panel(right, tractionTop, kColumnWidth, 212.0f);
-    label("traction: force/slip", right + kPadding, tractionTop + kPadding);
-    tractionPlot = Plot{{right + 32.0f, tractionTop + 40.0f, 312.0f, 140.0f}, -1.5f, 1.5f, -1.2f, 1.2f};
+    const float tractionTop = kMargin + corneringHeight + kMargin;
+    panel(right, tractionTop, kCurvePanelWidth, kTitleHeight + 96.0f + 4.0f + kTextHeight + kPadding);
+    label("traction", right + kPadding, tractionTop + kPadding);
+    tractionPlot =
+        Plot{{right + kCurvePlotLeft, tractionTop + kTitleHeight, kCurvePlotWidth, 96.0f}, -1.5f, 1.5f, -1.2f, 1.2f};
     axes(tractionPlot);
     AddCurve(fixedShapes, fixedText, tractionPlot, GetTractionCurve());
     const float tractionTicks = tractionPlot.area.y + tractionPlot.area.h + 4.0f;
     label("-1.5", tractionPlot.area.x, tractionTicks);
-    label("+1.5 u/s", tractionPlot.area.x + tractionPlot.area.w - 8.0f * advance, tractionTicks);
+    label("slip, u/s  +1.5", tractionPlot.area.x + tractionPlot.area.w - 15.0f * advance, tractionTicks);
 
-    // The strip chart, between the touch buttons at the bottom.
-    const float stripWidth = 536.0f;
-    const float stripLeft = std::floor((width - stripWidth) * 0.5f);
-    const float stripTop = height - kMargin - 172.0f;
-    panel(stripLeft, stripTop, stripWidth, 172.0f);
+    // The strip chart, between the touch buttons at the bottom, its key in one line.
+    const float stripLeft = std::floor((width - kStripWidth) * 0.5f);
+    const float stripTop = height - kMargin - kStripHeight;
+    panel(stripLeft, stripTop, kStripWidth, kStripHeight);
     float x = stripLeft + kPadding;
-    x += label("last 5 s  ", x, stripTop + 6.0f);
-    label("speed 0-50", x, stripTop + 6.0f, kSpeed);
-    x = stripLeft + kPadding;
-    x += label("turn +-4  ", x, stripTop + 28.0f, kTurn);
-    x += label("slip ", x, stripTop + 28.0f);
-    x += label("FL ", x, stripTop + 28.0f, kWheelColours[0]);
-    x += label("FR", x, stripTop + 28.0f, kWheelColours[1]);
-    label(" +-1.57", x, stripTop + 28.0f);
-    const SDL_FRect strip{stripLeft + kPadding, stripTop + 54.0f, stripWidth - 2.0f * kPadding, 110.0f};
+    const float keyTop = stripTop + 5.0f;
+    x += label("5 s: ", x, keyTop);
+    x += label("speed 0-50 ", x, keyTop, kSpeed);
+    x += label("turn +-4 ", x, keyTop, kTurn);
+    x += label("slip ", x, keyTop);
+    x += label("FL ", x, keyTop, kWheelColours[0]);
+    x += label("FR", x, keyTop, kWheelColours[1]);
+    label(" +-1.57", x, keyTop);
+    const SDL_FRect strip{stripLeft + kPadding, stripTop + kTitleHeight, kStripWidth - 2.0f * kPadding,
+                          kStripHeight - kTitleHeight - kPadding};
     const float newestX = static_cast<float>(history.size() - 1);
     speedStrip = Plot{strip, -newestX, 0.0f, 0.0f, kMaxStripSpeed};
     signedStrip = Plot{strip, -newestX, 0.0f, -1.0f, 1.0f};
-    fixedShapes.AddRect(strip, WithAlpha(kPanel, 60));
     const SDL_FPoint middle = signedStrip.Map(0.0f, 0.0f);
     fixedShapes.AddLine({strip.x, middle.y}, {strip.x + strip.w, middle.y}, 1.0f, kAxis);
+    fixedShapes.AddLine({strip.x, strip.y + strip.h}, {strip.x + strip.w, strip.y + strip.h}, 1.0f, kGrid);
     for (int second = 1; second < kHistoryMs / 1000; ++second) {
         const float at = strip.x + strip.w * static_cast<float>(second) * 1000.0f / static_cast<float>(kHistoryMs);
         fixedShapes.AddLine({at, strip.y}, {at, strip.y + strip.h}, 1.0f, kGrid);
@@ -277,7 +292,7 @@ void Instruments::AddReadouts(const Car& car)
     std::snprintf(value, sizeof value, "%5.1f u/s", static_cast<double>(car.velocity.GetLength()));
     speedReadout = value;
     const float x = readoutOrigin.x;
-    text.Add(speedReadout, x + 112.0f, readoutOrigin.y, kTextHeight, kValue);
+    text.Add(speedReadout, x + kBarLeft, readoutOrigin.y, kTextHeight, kValue);
 
     const Car::StepValues& step = car.lastStep;
     const struct {
@@ -290,12 +305,12 @@ void Instruments::AddReadouts(const Car& car)
                 {car.throttle, kSpeed}};
     for (int i = 0; i < 5; ++i) {
         const float y = readoutOrigin.y + kLineHeight * static_cast<float>(i + 1);
-        const float centre = x + 184.0f; // the bar's middle
-        const float end = centre + 80.0f * Clamp(bars[i].value, -1.0f, 1.0f);
+        const float centre = x + kBarLeft + kBarWidth * 0.5f;
+        const float end = centre + kBarWidth * 0.5f * Clamp(bars[i].value, -1.0f, 1.0f);
         const float from = end < centre ? end : centre;
-        shapes.AddRect({from, y + 4.0f, std::fabs(end - centre), 12.0f}, bars[i].colour);
+        shapes.AddRect({from, y + 4.0f, std::fabs(end - centre), 11.0f}, bars[i].colour);
         std::snprintf(value, sizeof value, "%+5.2f", static_cast<double>(bars[i].value));
-        text.Add(value, x + 272.0f, y, kTextHeight, kValue);
+        text.Add(value, x + kBarLeft + kBarWidth + 6.0f, y, kTextHeight, kValue);
     }
 }
 

@@ -9,22 +9,23 @@
 #include "orvo/draw.h"
 #include "race.h"
 
-// Everything is laid out from the picture's edges; in the game's 1280 x 720 picture:
-// - readouts (8, 8, 360 x 172): the speed, then one bar each, from -1 to +1 across x 120 to 280
+// Everything is laid out from the picture's edges; in the game's 1280 x 720 picture, with text
+// 18 pixels high:
+// - readouts (6, 6, 300 x 144): the speed, then one bar each, from -1 to +1 across x 108 to 240
 //   with the value after it, for the steering command, `steerAngle`, `wheelAngle`, the pedal
-//   command and `throttle`. Text is 20 pixels high, the speed's value at (128, 16).
-// - acceleration (8, 188, 360 x 332): the car's acceleration in its own frame, lateral (to its
-//   right) across and forward up, from -50 to +50 units per second squared over the 280-pixel
-//   square centred at (188, 368), with a half-second trail.
-// - cornering (912, 8, 360 x 292): the cornering curve, slip angle from -pi/2 at x 944 to +pi/2
-//   at x 1256, force from +1 at y 48 to -1 at y 248, with each wheel's operating point and a
+//   command and `throttle`. The speed's value is at (108, 12).
+// - acceleration (6, 156, 204 x 224): the car's acceleration in its own frame, lateral (to its
+//   right) across and forward up, from -50 to +50 units per second squared over the 192-pixel
+//   square centred at (108, 278), with a half-second trail.
+// - cornering (962, 6, 312 x 194): the cornering curve, slip angle from -pi/2 at x 978 to +pi/2
+//   at x 1258, force from +1 at y 32 to -1 at y 172, with each wheel's operating point and a
 //   one-second trail behind it, and the peak marked on both sides.
-// - traction (912, 308, 360 x 212): the traction curve, longitudinal slip from -1.5 at x 944 to
-//   +1.5 units per second at x 1256, force from +1.2 at y 348 to -1.2 at y 488, with the wheels'
+// - traction (962, 206, 312 x 150): the traction curve, longitudinal slip from -1.5 at x 978 to
+//   +1.5 units per second at x 1258, force from +1.2 at y 232 to -1.2 at y 328, with the wheels'
 //   operating points.
-// - the last 5 seconds (372, 540, 536 x 172): speed from 0 at y 704 to 50 units per second at
-//   y 594, and about the middle line, rate of turn (+-4 rad/s) and the front wheels' slip angles
-//   (+-pi/2), oldest at x 380, newest at x 900.
+// - the last 5 seconds (412, 584, 456 x 130): speed from 0 at y 708 to 50 units per second at
+//   y 610, and about the middle line, rate of turn (+-4 rad/s) and the front wheels' slip angles
+//   (+-pi/2), oldest at x 418, newest at x 862.
 // The wheels' colours: front-left red, front-right yellow, rear-right cyan, rear-left violet.
 class Instruments {
 public:
