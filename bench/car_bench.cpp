@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <new>
 #include <random>
 #include <vector>
@@ -258,11 +260,31 @@ void VerifyTenMinuteDrive(benchmark::State& state)
 }
 BENCHMARK(VerifyTenMinuteDrive)->Unit(benchmark::kMillisecond);
 
-// One frame drawn on the software renderer, as the game's loop draws it (clear, draw, present),
-// during the drift: the scene alone (argument 0), and with the instruments over it (1), their
-// history full. The difference is the instruments' cost per frame; "drawCalls" counts the calls
-// the engine hands SDL per frame.
-void RaceFrame(benchmark::State& state)
+// What the instruments add to a frame of the game's drawing, the car drifting under them. Frames
+// without and with them alternate in pairs, and only the second of each pair is timed: a frame
+// also pays for clearing away what the renderer kept of the frame before it, so the first of a
+// pair would carry the other kind's cost. A GL renderer's frame ends with glFinish, as a swap to a
+// window waits for the frame: a software GL fills the pixels on threads of its own, and only
+// then are they all counted. Counters, in milliseconds of CPU per frame, medians over the pairs:
+//   offMs, onMs: the whole process (the renderer's threads too) without and with them;
+//   addedMs: the difference within each pair;
+//   threadAddedMs: the same difference on the game's thread alone, which builds and hands over
+//     the batches while a software renderer's threads fill the pixels;
+// and drawCalls, the draw calls they add.
+double CpuMs(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+void InstrumentsFrameCost(benchmark::State& state)
 {
     race->keyUp = true;
     race->keyRight = true;
@@ -270,23 +292,53 @@ void RaceFrame(benchmark::State& state)
     for (int step = 0; step < 2000; ++step) {
         race->OnStepPhysicsTime();
     }
-    race->instruments->shown = state.range(0) != 0;
     SDL_Renderer* renderer = orvo::GetSDLRenderer();
-    const long callsBefore = orvo::GetDrawCallCount();
-    const long allocationsBefore = allocationCount;
-    for (auto _ : state) {
+    SDL_RendererInfo info{};
+    SDL_GetRendererInfo(renderer, &info);
+    using Finish = void (*)();
+    const Finish finish = std::strncmp(info.name, "opengl", 6) == 0
+                              ? reinterpret_cast<Finish>(SDL_GL_GetProcAddress("glFinish"))
+                              : nullptr;
+    const auto frame = [renderer, finish](bool shown) {
+        race->instruments->shown = shown;
         SDL_RenderClear(renderer);
         race->OnStepGraphicsTime();
         SDL_RenderPresent(renderer);
+        if (finish != nullptr) {
+            finish();
+        }
+    };
+    std::vector<double> off, on, added, threadAdded;
+    long calls[2] = {0, 0};
+    for (auto _ : state) {
+        double process[2];
+        double thread[2];
+        for (const bool shown : {false, true}) {
+            frame(shown);
+            const long callsBefore = orvo::GetDrawCallCount();
+            const double processBefore = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
+            const double threadBefore = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+            frame(shown);
+            thread[static_cast<int>(shown)] = CpuMs(CLOCK_THREAD_CPUTIME_ID) - threadBefore;
+            process[static_cast<int>(shown)] = CpuMs(CLOCK_PROCESS_CPUTIME_ID) - processBefore;
+            calls[static_cast<int>(shown)] += orvo::GetDrawCallCount() - callsBefore;
+        }
+        off.push_back(process[0]);
+        on.push_back(process[1]);
+        added.push_back(process[1] - process[0]);
+        threadAdded.push_back(thread[1] - thread[0]);
     }
-    ReportAllocations(state, allocationsBefore);
-    state.counters["drawCalls"] = benchmark::Counter(static_cast<double>(orvo::GetDrawCallCount() - callsBefore),
-                                                     benchmark::Counter::kAvgIterations);
+    state.counters["offMs"] = Median(off);
+    state.counters["onMs"] = Median(on);
+    state.counters["addedMs"] = Median(added);
+    state.counters["threadAddedMs"] = Median(threadAdded);
+    state.counters["drawCalls"] =
+        static_cast<double>(calls[1] - calls[0]) / static_cast<double>(state.iterations() > 0 ? state.iterations() : 1);
     race->instruments->shown = false;
     race->keyUp = false;
     race->keyRight = false;
 }
-BENCHMARK(RaceFrame)->Arg(0)->Arg(1)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(InstrumentsFrameCost)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 // What the instruments add to each physics step while hidden or shown: keeping the step's values.
 void InstrumentsRecordPerStep(benchmark::State& state)
