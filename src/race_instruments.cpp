@@ -21,6 +21,9 @@ constexpr int kAccelerationTrailMs = 500;
 constexpr float kTextHeight = 18.0f;
 constexpr float kLineHeight = 22.0f;
 constexpr float kMargin = 6.0f;
+// The panels start below a band left to what a browser page floats over the top of the picture:
+// its row of buttons on a phone, and the label that says whether a replay is showing.
+constexpr float kTop = 56.0f;
 constexpr float kPadding = 6.0f;
 constexpr float kTitleHeight = 26.0f; // a panel's title row, above its plot
 constexpr float kReadoutWidth = 300.0f;
@@ -187,8 +190,8 @@ void Instruments::LayOutFixedParts(const orvo::Viewport& viewport)
 
     // Readouts: a label column, bars from -1 to +1, the values after them.
     const float readoutHeight = 6.0f * kLineHeight + 2.0f * kPadding;
-    panel(left, kMargin, kReadoutWidth, readoutHeight);
-    readoutOrigin = SDL_FPoint{left + kPadding, kMargin + kPadding};
+    panel(left, kTop, kReadoutWidth, readoutHeight);
+    readoutOrigin = SDL_FPoint{left + kPadding, kTop + kPadding};
     const char* names[] = {"speed", "steer cmd", "steer", "wheel", "pedal cmd", "throttle"};
     for (int line = 0; line < 6; ++line) {
         const float y = readoutOrigin.y + kLineHeight * static_cast<float>(line);
@@ -201,7 +204,7 @@ void Instruments::LayOutFixedParts(const orvo::Viewport& viewport)
     }
 
     // Acceleration in the car's frame, rings every half of the range.
-    const float accelerationTop = kMargin + readoutHeight + kMargin;
+    const float accelerationTop = kTop + readoutHeight + kMargin;
     const float accelerationSide = kAccelerationPlotSize + 2.0f * kPadding;
     panel(left, accelerationTop, accelerationSide, kTitleHeight + kAccelerationPlotSize + kPadding);
     label("accel, car frame", left + kPadding, accelerationTop + kPadding);
@@ -224,15 +227,15 @@ void Instruments::LayOutFixedParts(const orvo::Viewport& viewport)
 
     // The cornering curve, with the wheels' colours as its key.
     const float corneringHeight = kTitleHeight + 140.0f + 4.0f + kTextHeight + kPadding;
-    panel(right, kMargin, kCurvePanelWidth, corneringHeight);
-    label("cornering", right + kPadding, kMargin + kPadding);
+    panel(right, kTop, kCurvePanelWidth, corneringHeight);
+    label("cornering", right + kPadding, kTop + kPadding);
     const char* wheels[kWheels] = {"FL", "FR", "RR", "RL"};
     const float keyLeft = right + kCurvePanelWidth - kPadding - 11.0f * advance;
     for (int i = 0; i < kWheels; ++i) {
-        label(wheels[i], keyLeft + 3.0f * advance * static_cast<float>(i), kMargin + kPadding, kWheelColours[i]);
+        label(wheels[i], keyLeft + 3.0f * advance * static_cast<float>(i), kTop + kPadding, kWheelColours[i]);
     }
     corneringPlot =
-        Plot{{right + kCurvePlotLeft, kMargin + kTitleHeight, kCurvePlotWidth, 140.0f}, -kHalfPi, kHalfPi, -1.0f, 1.0f};
+        Plot{{right + kCurvePlotLeft, kTop + kTitleHeight, kCurvePlotWidth, 140.0f}, -kHalfPi, kHalfPi, -1.0f, 1.0f};
     axes(corneringPlot);
     AddCurve(fixedShapes, fixedText, corneringPlot, GetCorneringCurve());
     const float corneringTicks = corneringPlot.area.y + corneringPlot.area.h + 4.0f;
@@ -240,7 +243,7 @@ void Instruments::LayOutFixedParts(const orvo::Viewport& viewport)
     label("slip, rad  +1.57", corneringPlot.area.x + corneringPlot.area.w - 16.0f * advance, corneringTicks);
 
     // The traction curve.
-    const float tractionTop = kMargin + corneringHeight + kMargin;
+    const float tractionTop = kTop + corneringHeight + kMargin;
     panel(right, tractionTop, kCurvePanelWidth, kTitleHeight + 96.0f + 4.0f + kTextHeight + kPadding);
     label("traction", right + kPadding, tractionTop + kPadding);
     tractionPlot =

@@ -9,19 +9,19 @@
 #include "orvo/draw.h"
 #include "race.h"
 
-// Everything is laid out from the picture's edges; in the game's 1280 x 720 picture, with text
-// 18 pixels high:
-// - readouts (6, 6, 300 x 144): the speed, then one bar each, from -1 to +1 across x 108 to 240
+// Everything is laid out from the picture's edges, the top 56 pixels left clear; in the game's
+// 1280 x 720 picture, with text 18 pixels high:
+// - readouts (6, 56, 300 x 144): the speed, then one bar each, from -1 to +1 across x 108 to 240
 //   with the value after it, for the steering command, `steerAngle`, `wheelAngle`, the pedal
-//   command and `throttle`. The speed's value is at (108, 12).
-// - acceleration (6, 156, 204 x 224): the car's acceleration in its own frame, lateral (to its
+//   command and `throttle`. The speed's value is at (108, 62).
+// - acceleration (6, 206, 204 x 224): the car's acceleration in its own frame, lateral (to its
 //   right) across and forward up, from -50 to +50 units per second squared over the 192-pixel
-//   square centred at (108, 278), with a half-second trail.
-// - cornering (962, 6, 312 x 194): the cornering curve, slip angle from -pi/2 at x 978 to +pi/2
-//   at x 1258, force from +1 at y 32 to -1 at y 172, with each wheel's operating point and a
+//   square centred at (108, 328), with a half-second trail.
+// - cornering (962, 56, 312 x 194): the cornering curve, slip angle from -pi/2 at x 978 to +pi/2
+//   at x 1258, force from +1 at y 82 to -1 at y 222, with each wheel's operating point and a
 //   one-second trail behind it, and the peak marked on both sides.
-// - traction (962, 206, 312 x 150): the traction curve, longitudinal slip from -1.5 at x 978 to
-//   +1.5 units per second at x 1258, force from +1.2 at y 232 to -1.2 at y 328, with the wheels'
+// - traction (962, 256, 312 x 150): the traction curve, longitudinal slip from -1.5 at x 978 to
+//   +1.5 units per second at x 1258, force from +1.2 at y 282 to -1.2 at y 378, with the wheels'
 //   operating points.
 // - the last 5 seconds (412, 584, 456 x 130): speed from 0 at y 708 to 50 units per second at
 //   y 610, and about the middle line, rate of turn (+-4 rad/s) and the front wheels' slip angles

@@ -73,7 +73,7 @@ TEST_F(InstrumentsTest, OffTheyLeaveThePictureAsItWasBeforeThemAndOnOffAgainTheS
 }
 
 // The cornering plot spans slip angles -pi/2 to +pi/2 over x 978 to 1258 and forces +1 to -1
-// over y 32 to 172; the curve is 3 s / (1 + |1.8 s|^1.4).
+// over y 82 to 222; the curve is 3 s / (1 + |1.8 s|^1.4).
 TEST_F(InstrumentsTest, InASteadyHardTurnTheFrontWheelsSitOnTheDrawnCurveAtTheirSlipAngles)
 {
     Drive(1400, 400);
@@ -81,7 +81,7 @@ TEST_F(InstrumentsTest, InASteadyHardTurnTheFrontWheelsSitOnTheDrawnCurveAtTheir
     DrawFrame();
     const auto curveX = [](double slip) { return 978.0 + (slip + kPi / 2) / kPi * 280.0; };
     const auto curveY = [](double slip) {
-        return 102.0 - 70.0 * 3.0 * slip / (1.0 + std::pow(std::fabs(1.8 * slip), 1.4));
+        return 152.0 - 70.0 * 3.0 * slip / (1.0 + std::pow(std::fabs(1.8 * slip), 1.4));
     };
     const float* slips = race->car->lastStep.slipAngles;
     ASSERT_GT(slips[0], 0.3f) << "not a hard right turn";
@@ -106,7 +106,7 @@ TEST_F(InstrumentsTest, InASteadyHardTurnTheFrontWheelsSitOnTheDrawnCurveAtTheir
     }
 }
 
-// The speed's value is drawn 18 pixels high from (108, 12), each character 18 * 18 / 32 wide.
+// The speed's value is drawn 18 pixels high from (108, 62), each character 18 * 18 / 32 wide.
 TEST_F(InstrumentsTest, SpeedReadoutShowsTheModelsSpeedInItsPlace)
 {
     Drive(500, 500);
@@ -118,7 +118,7 @@ TEST_F(InstrumentsTest, SpeedReadoutShowsTheModelsSpeedInItsPlace)
     const std::string shown = race->instruments->speedReadout;
     for (size_t i = 0; i < shown.size(); ++i) {
         int bright = 0;
-        for (int y = 12; y < 30; ++y) {
+        for (int y = 62; y < 80; ++y) {
             for (double x = 108 + 10.125 * i + 1; x < 108 + 10.125 * (i + 1) - 1; ++x) {
                 bright += (At(x, y) & 0xFF) > 200 ? 1 : 0;
             }

@@ -162,6 +162,9 @@ def case_touch(driver):
     check(inside and (abs(height - 390) < 1 or abs(width - 844) < 1), f"the picture at {left}, {top}, {width} x {height}")
     shown_buttons = driver.execute_script("return ['instruments', 'replay-save'].map((id) => document.getElementById(id).getBoundingClientRect().width)")
     check(min(shown_buttons) > 0, f"the page's buttons are not shown on a phone: {shown_buttons}")
+    # What floats over the picture stays within its top 56 pixels, which the instruments leave clear.
+    floating = driver.execute_script("return ['keys', 'replay-mode'].map((id) => document.getElementById(id).getBoundingClientRect().bottom)")
+    check(max(floating) - top < 56 * height / 720, f"the buttons or the replay label reach below y 56 of the picture: {floating}")
     at = lambda finger, x, y: (finger, left + x * width / 1280, top + y * height / 720)  # a point of the picture
     rmse = lambda a, b, region: float(subprocess.run(["compare", "-metric", "RMSE", "-extract", region, a, b, "null:"],
                                                      capture_output=True, text=True).stderr.split("(")[1].split(")")[0])
