@@ -32,6 +32,9 @@ constexpr float kBarWidth = 132.0f; //   this width, and the values follow them
 constexpr float kCurvePanelWidth = 312.0f;
 constexpr float kCurvePlotLeft = 16.0f; // within the panel
 constexpr float kCurvePlotWidth = 280.0f;
+constexpr float kCorneringPlotHeight = 140.0f;
+constexpr float kTractionPlotHeight = 96.0f;
+constexpr float kTickRow = 4.0f + kTextHeight; // the scale's labels under a plot
 constexpr float kAccelerationPlotSize = 192.0f;
 constexpr float kStripWidth = 456.0f;
 constexpr float kStripHeight = 130.0f;
@@ -178,12 +181,20 @@ void Instruments::LayOutFixedParts(const orvo::Viewport& viewport)
     const auto label = [&](const char* words, float x, float y, SDL_Color colour = kLabel) {
         return fixedText.Add(words, x, y, kTextHeight, colour);
     };
-    // A plot's axes through its origin, and a faint frame that shows its extent.
+    const auto labelEndingAt = [&](const char* words, float right, float y) {
+        label(words, right - font.MeasureWidth(words, kTextHeight), y);
+    };
+    // A plot's axes through its origin.
     const auto axes = [&](const Plot& plot) {
         const SDL_FRect& a = plot.area;
         const SDL_FPoint origin = plot.Map(0.0f, 0.0f);
         fixedShapes.AddLine({a.x, origin.y}, {a.x + a.w, origin.y}, 1.0f, kAxis);
         fixedShapes.AddLine({origin.x, a.y}, {origin.x, a.y + a.h}, 1.0f, kAxis);
+    };
+    // A curve's axes, and a faint line along its plot's top and bottom that shows its extent.
+    const auto curveAxes = [&](const Plot& plot) {
+        const SDL_FRect& a = plot.area;
+        axes(plot);
         fixedShapes.AddLine({a.x, a.y}, {a.x + a.w, a.y}, 1.0f, kGrid);
         fixedShapes.AddLine({a.x, a.y + a.h}, {a.x + a.w, a.y + a.h}, 1.0f, kGrid);
     };
@@ -216,43 +227,48 @@ void Instruments::LayOutFixedParts(const orvo::Viewport& viewport)
              kMaxAcceleration};
     const SDL_FRect& g = accelerationPlot.area;
     const SDL_FPoint centre = accelerationPlot.Map(0.0f, 0.0f);
-    fixedShapes.AddLine({g.x, centre.y}, {g.x + g.w, centre.y}, 1.0f, kAxis);
-    fixedShapes.AddLine({centre.x, g.y}, {centre.x, g.y + g.h}, 1.0f, kAxis);
+    axes(accelerationPlot);
     for (const float ring : {0.5f, 1.0f}) {
         AddCircle(fixedShapes, centre, ring * g.w * 0.5f, kGrid);
     }
     label("fwd", centre.x + 4.0f, g.y);
-    label("right", g.x + g.w - 5.0f * advance, centre.y + 3.0f);
+    labelEndingAt("right", g.x + g.w, centre.y + 3.0f);
     label("50 u/s2", g.x, g.y + g.h - kTextHeight);
 
     // The cornering curve, with the wheels' colours as its key.
-    const float corneringHeight = kTitleHeight + 140.0f + 4.0f + kTextHeight + kPadding;
+    const float corneringHeight = kTitleHeight + kCorneringPlotHeight + kTickRow + kPadding;
     panel(right, kTop, kCurvePanelWidth, corneringHeight);
     label("cornering", right + kPadding, kTop + kPadding);
     const char* wheels[kWheels] = {"FL", "FR", "RR", "RL"};
-    const float keyLeft = right + kCurvePanelWidth - kPadding - 11.0f * advance;
+    const float keyLeft = right + kCurvePanelWidth - kPadding - font.MeasureWidth("FL FR RR RL", kTextHeight);
     for (int i = 0; i < kWheels; ++i) {
         label(wheels[i], keyLeft + 3.0f * advance * static_cast<float>(i), kTop + kPadding, kWheelColours[i]);
     }
-    corneringPlot =
-        Plot{{right + kCurvePlotLeft, kTop + kTitleHeight, kCurvePlotWidth, 140.0f}, -kHalfPi, kHalfPi, -1.0f, 1.0f};
-    axes(corneringPlot);
+    corneringPlot = Plot{{right + kCurvePlotLeft, kTop + kTitleHeight, kCurvePlotWidth, kCorneringPlotHeight},
+                         -kHalfPi,
+                         kHalfPi,
+                         -1.0f,
+                         1.0f};
+    curveAxes(corneringPlot);
     AddCurve(fixedShapes, fixedText, corneringPlot, GetCorneringCurve());
     const float corneringTicks = corneringPlot.area.y + corneringPlot.area.h + 4.0f;
     label("-1.57", corneringPlot.area.x, corneringTicks);
-    label("slip, rad  +1.57", corneringPlot.area.x + corneringPlot.area.w - 16.0f * advance, corneringTicks);
+    labelEndingAt("slip, rad  +1.57", corneringPlot.area.x + corneringPlot.area.w, corneringTicks);
 
     // The traction curve.
     const float tractionTop = kTop + corneringHeight + kMargin;
-    panel(right, tractionTop, kCurvePanelWidth, kTitleHeight + 96.0f + 4.0f + kTextHeight + kPadding);
+    panel(right, tractionTop, kCurvePanelWidth, kTitleHeight + kTractionPlotHeight + kTickRow + kPadding);
     label("traction", right + kPadding, tractionTop + kPadding);
-    tractionPlot =
-        Plot{{right + kCurvePlotLeft, tractionTop + kTitleHeight, kCurvePlotWidth, 96.0f}, -1.5f, 1.5f, -1.2f, 1.2f};
-    axes(tractionPlot);
+    tractionPlot = Plot{{right + kCurvePlotLeft, tractionTop + kTitleHeight, kCurvePlotWidth, kTractionPlotHeight},
+                        -1.5f,
+                        1.5f,
+                        -1.2f,
+                        1.2f};
+    curveAxes(tractionPlot);
     AddCurve(fixedShapes, fixedText, tractionPlot, GetTractionCurve());
     const float tractionTicks = tractionPlot.area.y + tractionPlot.area.h + 4.0f;
     label("-1.5", tractionPlot.area.x, tractionTicks);
-    label("slip, u/s  +1.5", tractionPlot.area.x + tractionPlot.area.w - 15.0f * advance, tractionTicks);
+    labelEndingAt("slip, u/s  +1.5", tractionPlot.area.x + tractionPlot.area.w, tractionTicks);
 
     // The strip chart, between the touch buttons at the bottom, its key in one line.
     const float stripLeft = std::floor((width - kStripWidth) * 0.5f);
