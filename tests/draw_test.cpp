@@ -89,6 +89,12 @@ TEST_F(Draw, TextPutsEachGlyphInItsCellAndSpacesDrawNothing)
 TEST_F(Draw, LayerCopiesTheShownAreasOfWhatWasDrawnIntoIt)
 {
     orvo::Layer layer(1280, 720);
+    // Shown before anything was drawn into it, it leaves the screen as it was.
+    layer.Show({0, 0, 100, 50});
+    SDL_SetRenderDrawColor(orvo::GetSDLRenderer(), 0, 0, 255, 255);
+    SDL_RenderClear(orvo::GetSDLRenderer());
+    ASSERT_EQ(layer.Draw(), 0) << SDL_GetError();
+    EXPECT_EQ(Pixel(20, 20), 0x0000FFu);
     for (const bool again : {false, true}) {
         orvo::ShapeBatch shapes;
         shapes.AddRect({10, 10, 40, 40}, {255, 0, 0, 255});
@@ -98,7 +104,6 @@ TEST_F(Draw, LayerCopiesTheShownAreasOfWhatWasDrawnIntoIt)
         ASSERT_EQ(shapes.Draw(), 0) << SDL_GetError();
         layer.End();
         if (!again) {
-            layer.Show({0, 0, 100, 50});
             layer.Show({100, 50, 60, 60});
         }
         int access = -1;

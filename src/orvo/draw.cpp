@@ -159,12 +159,6 @@ void DrawPolyline(const std::vector<SDL_FPoint>& points, SDL_Color colour)
 // ---------------------------------------------------------------------------------------------
 // Layers
 
-Layer::Layer(int width, int height) : width(width), height(height)
-{
-    Begin();
-    End();
-}
-
 Layer::~Layer()
 {
     for (SDL_Texture* owned : {texture, target}) {
@@ -232,7 +226,7 @@ void Layer::Show(const SDL_Rect& area)
     copies.AddImage(destination, area, width, height, SDL_Color{255, 255, 255, 255});
 }
 
-int Layer::Draw() const { return copies.Draw(texture); }
+int Layer::Draw() const { return texture == nullptr ? 0 : copies.Draw(texture); }
 
 // ---------------------------------------------------------------------------------------------
 // Text

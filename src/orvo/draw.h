@@ -67,8 +67,9 @@ public:
     int width;
     int height;
 
-    // A transparent layer the size of the picture; stops the program if it cannot be made.
-    Layer(int width, int height);
+    // A transparent layer the size of the picture: Draw() shows nothing until something has been
+    // drawn into it. Its textures are made by the first Begin() and End().
+    Layer(int width, int height) : width(width), height(height) {}
     virtual ~Layer();
     Layer(const Layer&) = delete;
     Layer& operator=(const Layer&) = delete;
@@ -79,8 +80,8 @@ public:
     void End();
     // Adds an area (in the layer's and the screen's pixels) to those Draw() copies.
     void Show(const SDL_Rect& area);
-    // Copies the shown areas onto the screen, blended by their alpha, in one call. 0, or SDL's
-    // error code.
+    // Copies the shown areas onto the screen, blended by their alpha, in one call (none before
+    // the first End()). 0, or SDL's error code.
     int Draw() const;
 
 private:
