@@ -413,6 +413,19 @@ run_expecting() {
     [ "$got" = "$1" ] || fail "${*:2}: status $got, not $1: $(head -c 300 "$work/stdout" "$work/stderr")"
 }
 
+# True once the game has shown a picture other than $work/frame.png, which then becomes that picture.
+frame_changed() {
+    timeout 30 import -window "$id" "$work/next.png" 2>/dev/null &&
+        [ "$(compare -metric AE "$work/frame.png" "$work/next.png" null: 2>&1)" -gt 0 ] 2>/dev/null &&
+        mv "$work/next.png" "$work/frame.png"
+}
+# True once the game has shown two new pictures after the one on screen now: the frame that shows
+# the second of them read the input sent before this began, and ran its steps after it.
+after_two_frames() {
+    bounded import -window "$id" "$work/frame.png"
+    wait_until 60 frame_changed && wait_until 60 frame_changed
+}
+
 # A file saved in folder $1; and true once the game has said that it saved $1 files.
 saved_file() { ls "$1"/*.orvr 2>/dev/null | head -n 1; }
 saves_printed() { [ "$(grep -c '^Replay saved: ' "$work/stdout")" -ge "$1" ]; }
@@ -478,11 +491,14 @@ case_replay_play() {
     wait_until 60 ground_moved || fail "no movement without a key"
     wait_until 120 grep -qx "Replay verified: 1200 steps, every checkpoint matches; final state $example_hash" \
         "$work/stdout" || fail "no verdict: $(cat "$work/stdout" "$work/stderr")"
-    # Saved once Up is down and once it is up again: the second drive holds both changes, as a
-    # frame runs steps between the two presses of F5.
+    # Saved once Up is down and once it is up again: the second drive holds both changes, as
+    # steps run between the two presses of F5 and after the release. A change is kept by the step
+    # that reads it, so F5 waits until frames after the release are seen.
     bounded xdotool windowfocus --sync "$id" keydown Up key F5
     wait_until 30 saves_printed 1 || fail "not saved"
-    bounded xdotool windowfocus --sync "$id" keyup Up key F5
+    bounded xdotool windowfocus --sync "$id" keyup Up
+    after_two_frames || fail "the picture stood still after Up was let go"
+    bounded xdotool windowfocus --sync "$id" key F5
     wait_until 30 saves_printed 2 || fail "not saved twice"
     quit_with Escape said
     # The replay's three changes, then Up and its release (the devices' first change may be either).
